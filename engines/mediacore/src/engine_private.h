@@ -1,0 +1,93 @@
+/* Internal state of a play engine, shared by the engine's source files. */
+#ifndef KORIN_ENGINE_PRIVATE_H
+#define KORIN_ENGINE_PRIVATE_H
+
+#include "playengine.h"
+
+#include <gst/gst.h>
+
+#define MC_LOG(...) g_message("mediacore: " __VA_ARGS__)
+#define MC_WARN(...) g_warning("mediacore: " __VA_ARGS__)
+
+struct EnginePriv {
+    PlayEngine* table;
+    GstElement* playbin;
+    GstBus* bus;
+    GThread* bus_thread;
+    gint quit; /* atomic: the event thread ends */
+
+    /* Serialises the operations that change the pipeline. Never held while
+     * events are delivered; get_state and get_subtitle_text do not take it. */
+    GRecMutex api_lock;
+
+    /* Guards what the streaming and bus threads look at: the error flag,
+     * the event handler and the display configuration below. */
+    GMutex lock;
+    gboolean error_seen;
+    void* ev_context;
+    PlayEngineEventHandler ev_handler;
+
+    guintptr window;
+    DisplayArea render_rect; /* width/height <= 0: the whole window */
+    gboolean fullscreen;
+    gboolean keep_aspect;
+
+    gchar* sub_font;
+    guint sub_color;
+    guint sub_outline_color;
+    gboolean sub_shaded;
+    SubtitleHAlign sub_halign;
+    gdouble sub_hpos;
+    SubtitleVAlign sub_valign;
+    gdouble sub_vpos;
+
+    /* Sinks the caller chose (owned references; NULL: default). */
+    GstElement* video_sink;
+    GstElement* text_appsink; /* set when the text sink is "appsink" */
+    GstElement* flip;         /* videoflip, playbin's video filter */
+    gint rotation;
+    gdouble rate;
+    guint timeout_ms;
+
+    /* Current subtitle text from the appsink text sink. */
+    GMutex text_lock;
+    gchar* text;
+    guint64 text_pts;      /* stream time, ns */
+    guint64 text_duration; /* ns, GST_CLOCK_TIME_NONE when open-ended */
+
+    /* Tags posted on the bus for the current file, and the container's
+     * caps as typefinding saw them. */
+    GMutex tag_lock;
+    GstTagList* tags;
+    GstCaps* container_caps;
+
+    /* Buffers handed to callers: thumbnails until stop, album art until the
+     * next get_metadata or stop. */
+    GPtrArray* frames;
+    guint8* album_art;
+};
+
+static inline EnginePriv* engine_priv(PlayEngineHandle handle)
+{
+    PlayEngine* table = static_cast<PlayEngine*>(handle);
+    return table ? static_cast<EnginePriv*>(table->priv) : nullptr;
+}
+
+/* engine_sinks.cpp */
+GstElement* sinks_make_video_sink(const gchar* name);
+GstElement* sinks_make_audio_sink(const gchar* name);
+void sinks_apply_overlay(EnginePriv* p, GstElement* sink);
+void sinks_expose(EnginePriv* p);
+gboolean sinks_window_size(guintptr window, gint* width, gint* height);
+void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay);
+void sinks_apply_subtitle_style_all(EnginePriv* p);
+
+/* engine_metadata.cpp */
+PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
+void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
+
+/* playengine.cpp */
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target);
+GstState engine_current_state(EnginePriv* p);
+
+#endif

@@ -1,0 +1,289 @@
+/* Video, audio and text sinks: choosing real elements for the names callers
+ * give, handing them the X11 window, the colour key and the subtitle style,
+ * and probing what the display offers. */
+#include "engine_private.h"
+
+#include <gst/video/videooverlay.h>
+#include <xcb/xcb.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+/* The colour the programs paint where video shows through, from "COLORKEY":
+ * the 5-6-5 fields of the value widened back to 0xRRGGBB. */
+static guint colour_key_rgb(void)
+{
+    const char* text = g_getenv("COLORKEY");
+    if (!text)
+        return 0;
+    while (g_ascii_isspace(*text))
+        ++text;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text += 2;
+    if (!*text)
+        return 0;
+    char* end = nullptr;
+    guint64 v = g_ascii_strtoull(text, &end, 16);
+    while (end && g_ascii_isspace(*end))
+        ++end;
+    if (!end || *end)
+        return 0;
+    const guint32 k = (guint32)v;
+    const guint r5 = (k >> 19) & 0x1f, g6 = (k >> 8) & 0x3f, b5 = k & 0x1f;
+    const guint red = (r5 << 3) | (r5 >> 2);
+    const guint green = (g6 << 2) | (g6 >> 4);
+    const guint blue = (b5 << 3) | (b5 >> 2);
+    return (red << 16) | (green << 8) | blue;
+}
+
+/* An Xv sink shows video only where the application painted the key. */
+static void configure_xv(GstElement* sink)
+{
+    g_object_set(sink, "autopaint-colorkey", FALSE, "colorkey", (gint)colour_key_rgb(), nullptr);
+}
+
+static gboolean is_factory(GstElement* e, const char* name)
+{
+    GstElementFactory* f = gst_element_get_factory(e);
+    return f && g_str_equal(GST_OBJECT_NAME(f), name);
+}
+
+/* ----------------------------------------------------------- X11 access */
+
+struct XConn {
+    xcb_connection_t* conn;
+    xcb_screen_t* screen;
+};
+
+static gboolean x_open(XConn* x)
+{
+    int screen_num = 0;
+    x->conn = xcb_connect(nullptr, &screen_num);
+    x->screen = nullptr;
+    if (!x->conn || xcb_connection_has_error(x->conn)) {
+        if (x->conn)
+            xcb_disconnect(x->conn);
+        x->conn = nullptr;
+        return FALSE;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(x->conn));
+    for (; it.rem; --screen_num, xcb_screen_next(&it)) {
+        if (screen_num == 0) {
+            x->screen = it.data;
+            break;
+        }
+    }
+    if (!x->screen) {
+        xcb_disconnect(x->conn);
+        x->conn = nullptr;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+gboolean sinks_window_size(guintptr window, gint* width, gint* height)
+{
+    XConn x;
+    if (!window || !x_open(&x))
+        return FALSE;
+    xcb_get_geometry_reply_t* g =
+        xcb_get_geometry_reply(x.conn, xcb_get_geometry(x.conn, (xcb_drawable_t)window), nullptr);
+    gboolean ok = g != nullptr;
+    if (g) {
+        *width = g->width;
+        *height = g->height;
+        free(g);
+    }
+    xcb_disconnect(x.conn);
+    return ok;
+}
+
+/* Does this sink preroll a frame into a window on this display? The probe
+ * draws into an unmapped window of its own, so nothing flashes on screen. */
+static gboolean probe_sink(const char* factory)
+{
+    XConn x;
+    if (!x_open(&x))
+        return FALSE;
+    xcb_window_t win = xcb_generate_id(x.conn);
+    xcb_create_window(x.conn, XCB_COPY_FROM_PARENT, win, x.screen->root, 0, 0, 64, 48, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, x.screen->root_visual, 0, nullptr);
+    free(xcb_get_geometry_reply(x.conn, xcb_get_geometry(x.conn, win), nullptr)); /* round trip */
+
+    gboolean ok = FALSE;
+    gchar* desc = g_strdup_printf(
+        "videotestsrc num-buffers=1 ! video/x-raw,width=64,height=48 ! %s name=probe", factory);
+    GError* err = nullptr;
+    GstElement* pipeline = gst_parse_launch(desc, &err);
+    g_free(desc);
+    if (pipeline && !err) {
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "probe");
+        if (sink) {
+            if (GST_IS_VIDEO_OVERLAY(sink))
+                gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), win);
+            gst_object_unref(sink);
+        }
+        if (gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE)
+            ok = gst_element_get_state(pipeline, nullptr, nullptr, 3 * GST_SECOND) ==
+                 GST_STATE_CHANGE_SUCCESS;
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+    }
+    g_clear_error(&err);
+    if (pipeline)
+        gst_object_unref(pipeline);
+    xcb_destroy_window(x.conn, win);
+    xcb_flush(x.conn);
+    xcb_disconnect(x.conn);
+    MC_LOG("%s %s on this display", factory, ok ? "works" : "does not work");
+    return ok;
+}
+
+gint sinks_check_feature(gint feature)
+{
+    static gsize once[2] = {0, 0};
+    static gint result[2] = {0, 0};
+    static const char* const factories[2] = {"xvimagesink", "glimagesink"};
+    if (feature < 0 || feature > 1)
+        return 0;
+    if (g_once_init_enter(&once[feature])) {
+        result[feature] = probe_sink(factories[feature]) ? 1 : 0;
+        g_once_init_leave(&once[feature], 1);
+    }
+    return result[feature];
+}
+
+static gboolean have_display(void)
+{
+    XConn x;
+    if (!x_open(&x))
+        return FALSE;
+    xcb_disconnect(x.conn);
+    return TRUE;
+}
+
+/* The nearest real sink when a platform sink is missing: the overlay, GL,
+ * plain X11, or no display at all (frames are still timed). */
+static GstElement* fallback_video_sink(void)
+{
+    GstElement* sink = nullptr;
+    if (sinks_check_feature(0))
+        sink = gst_element_factory_make("xvimagesink", nullptr);
+    if (!sink && sinks_check_feature(1))
+        sink = gst_element_factory_make("glimagesink", nullptr);
+    if (!sink && have_display())
+        sink = gst_element_factory_make("ximagesink", nullptr);
+    if (!sink) {
+        sink = gst_element_factory_make("fakesink", nullptr);
+        if (sink)
+            g_object_set(sink, "sync", TRUE, nullptr);
+    }
+    return sink;
+}
+
+GstElement* sinks_make_video_sink(const gchar* name)
+{
+    if (!name)
+        return nullptr;
+    GstElement* sink = gst_element_factory_make(name, nullptr);
+    if (!sink) {
+        sink = fallback_video_sink();
+        MC_LOG("video sink '%s' does not exist here, using '%s'", name,
+               sink ? GST_OBJECT_NAME(gst_element_get_factory(sink)) : "none");
+    }
+    if (sink && is_factory(sink, "xvimagesink"))
+        configure_xv(sink);
+    return sink;
+}
+
+GstElement* sinks_make_audio_sink(const gchar* name)
+{
+    GstElement* sink = gst_element_factory_make(name, nullptr);
+    if (!sink) {
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+        MC_LOG("audio sink '%s' does not exist here, using 'autoaudiosink'", name);
+    }
+    return sink;
+}
+
+static GstVideoOverlay* find_overlay(GstElement* sink)
+{
+    if (GST_IS_VIDEO_OVERLAY(sink))
+        return GST_VIDEO_OVERLAY(gst_object_ref(sink));
+    if (GST_IS_BIN(sink)) {
+        GstElement* e = gst_bin_get_by_interface(GST_BIN(sink), GST_TYPE_VIDEO_OVERLAY);
+        return e ? GST_VIDEO_OVERLAY(e) : nullptr;
+    }
+    return nullptr;
+}
+
+void sinks_apply_overlay(EnginePriv* p, GstElement* sink)
+{
+    if (is_factory(sink, "xvimagesink"))
+        configure_xv(sink);
+    GstVideoOverlay* ov = find_overlay(sink);
+    if (!ov)
+        return;
+    g_mutex_lock(&p->lock);
+    const guintptr window = p->window;
+    const DisplayArea r = p->render_rect;
+    const gboolean whole = p->fullscreen || r.width <= 0 || r.height <= 0;
+    g_mutex_unlock(&p->lock);
+    if (window) {
+        gst_video_overlay_set_window_handle(ov, window);
+        if (whole)
+            gst_video_overlay_set_render_rectangle(ov, -1, -1, -1, -1);
+        else
+            gst_video_overlay_set_render_rectangle(ov, r.offsetx, r.offsety, r.width, r.height);
+    }
+    gst_object_unref(ov);
+}
+
+void sinks_expose(EnginePriv* p)
+{
+    GstElement* sink = nullptr;
+    g_object_get(p->playbin, "video-sink", &sink, nullptr);
+    if (!sink)
+        return;
+    GstVideoOverlay* ov = find_overlay(sink);
+    if (ov) {
+        gst_video_overlay_expose(ov);
+        gst_object_unref(ov);
+    }
+    gst_object_unref(sink);
+}
+
+void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay)
+{
+    g_mutex_lock(&p->lock);
+    g_object_set(overlay, "font-desc", p->sub_font, "color", p->sub_color, "outline-color",
+                 p->sub_outline_color, "shaded-background", p->sub_shaded, "halignment",
+                 (gint)p->sub_halign, "valignment", (gint)p->sub_valign, "xpos", p->sub_hpos,
+                 "ypos", p->sub_vpos, nullptr);
+    g_mutex_unlock(&p->lock);
+}
+
+void sinks_apply_subtitle_style_all(EnginePriv* p)
+{
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(p->playbin));
+    GValue item = G_VALUE_INIT;
+    gboolean done = FALSE;
+    while (!done) {
+        switch (gst_iterator_next(it, &item)) {
+        case GST_ITERATOR_OK: {
+            GstElement* e = GST_ELEMENT(g_value_get_object(&item));
+            if (is_factory(e, "textoverlay"))
+                sinks_apply_subtitle_style(p, e);
+            g_value_reset(&item);
+            break;
+        }
+        case GST_ITERATOR_RESYNC:
+            gst_iterator_resync(it);
+            break;
+        default:
+            done = TRUE;
+            break;
+        }
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
