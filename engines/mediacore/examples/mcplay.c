@@ -1,5 +1,6 @@
 /* mcplay: plays one file or URI with the play engine until its end.
- * Usage: mcplay FILE [VIDEO-SINK]  (the sink's own window shows the video) */
+ * Usage: mcplay FILE [VIDEO-SINK [AUDIO-SINK]]  (the sink's own window shows
+ * the video) */
 #include "playengine.h"
 
 #include <stdio.h>
@@ -34,7 +35,7 @@ static void on_event(void* context, EventType event, void* data)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s FILE [VIDEO-SINK]\n", argv[0]);
+        fprintf(stderr, "usage: %s FILE [VIDEO-SINK [AUDIO-SINK]]\n", argv[0]);
         return 2;
     }
     PlayEngine* e = play_engine_create();
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
     e->reg_event_handler(e, &pl, on_event);
     if (argc > 2)
         e->set_video_sink(e, argv[2]);
+    if (argc > 3)
+        e->set_audio_sink(e, argv[3]);
     e->set_file(e, argv[1]);
     int rc = 0;
     if (e->pause(e) != PLAYENGINE_SUCCESS || e->play(e) != PLAYENGINE_SUCCESS) {

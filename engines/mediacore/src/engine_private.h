@@ -45,6 +45,7 @@ struct EnginePriv {
     GstElement* video_sink;
     GstElement* text_appsink; /* set when the text sink is "appsink" */
     GstElement* flip;         /* videoflip, playbin's video filter */
+    gboolean flip_installed;  /* flip is in the pipeline */
     gint rotation;
     gdouble rate;
     guint timeout_ms;

@@ -192,6 +192,10 @@ GstElement* sinks_make_video_sink(const gchar* name)
     }
     if (sink && is_factory(sink, "xvimagesink"))
         configure_xv(sink);
+    /* A fake sink still shows frames at their time, so playback through it
+     * runs in real time. */
+    if (sink && is_factory(sink, "fakesink"))
+        g_object_set(sink, "sync", TRUE, nullptr);
     return sink;
 }
 

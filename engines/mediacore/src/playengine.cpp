@@ -196,6 +196,15 @@ static void release_caller_buffers(EnginePriv* p)
     g_clear_pointer(&p->album_art, g_free);
 }
 
+/* playbin's video filter can only change while nothing is loaded. */
+static void use_flip_filter(EnginePriv* p, gboolean on)
+{
+    if (!p->flip || p->flip_installed == on)
+        return;
+    g_object_set(p->playbin, "video-filter", on ? p->flip : nullptr, nullptr);
+    p->flip_installed = on;
+}
+
 /* Moves the pipeline to target and waits; a failed load is torn down to
  * NULL so the next attempt starts clean. */
 static PlayEngineResult change_state(EnginePriv* p, GstState target)
@@ -216,6 +225,8 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     }
     g_free(uri);
 
+    if (cur <= GST_STATE_READY)
+        use_flip_filter(p, p->rotation != 0);
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
     PlayEngineResult res =
         ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE : engine_wait_state(p, target);
@@ -243,8 +254,8 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
     gboolean ok;
     if (rate > 0)
         ok = gst_element_seek(p->playbin, rate, GST_FORMAT_TIME, (GstSeekFlags)flags,
-                              GST_SEEK_TYPE_SET, (gint64)position, GST_SEEK_TYPE_NONE,
-                              GST_CLOCK_TIME_NONE);
+                              GST_SEEK_TYPE_SET, (gint64)position, GST_SEEK_TYPE_SET,
+                              GST_CLOCK_TIME_NONE); /* also drops a reverse play's stop */
     else
         ok = gst_element_seek(p->playbin, rate, GST_FORMAT_TIME, (GstSeekFlags)flags,
                               GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, (gint64)position);
@@ -483,7 +494,21 @@ static PlayEngineResult op_set_rotate(PlayEngineHandle h, gint degree)
         return PLAYENGINE_ERROR_NOT_SUPPORT;
     g_object_set(p->flip, "video-direction", m, nullptr);
     p->rotation = degree;
-    return PLAYENGINE_SUCCESS;
+    const GstState cur = engine_current_state(p);
+    if (degree == 0 || p->flip_installed || cur <= GST_STATE_READY)
+        return PLAYENGINE_SUCCESS;
+    /* The first rotation of a loaded file: reload it with the filter in
+     * place and go back to where it was. */
+    gint64 pos = 0;
+    if (!gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos) || pos < 0)
+        pos = 0;
+    gst_element_set_state(p->playbin, GST_STATE_READY);
+    PlayEngineResult res = change_state(p, GST_STATE_PAUSED);
+    if (res == PLAYENGINE_SUCCESS)
+        res = do_seek(p, p->rate, (guint64)pos, TRUE);
+    if (res == PLAYENGINE_SUCCESS && cur == GST_STATE_PLAYING)
+        res = change_state(p, GST_STATE_PLAYING);
+    return res;
 }
 
 static PlayEngineResult op_get_rotate(PlayEngineHandle h, gint* degree)
@@ -1096,15 +1121,13 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    /* Rotation needs a filter in the video path; videoflip passes buffers
-     * through untouched while it does not rotate. */
+    /* Rotation needs a filter in the video path; it is put in only while a
+     * rotation is wanted, since it costs a conversion on every frame. */
     p->flip = gst_element_factory_make("videoflip", nullptr);
-    if (p->flip) {
+    if (p->flip)
         gst_object_ref_sink(p->flip);
-        g_object_set(p->playbin, "video-filter", p->flip, nullptr);
-    } else {
+    else
         MC_WARN("videoflip is not available: no rotation");
-    }
     g_object_set(p->playbin, "subtitle-font-desc", p->sub_font, nullptr);
     g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(on_deep_element_added), p);
 
