@@ -6,6 +6,7 @@
 #include <gst/video/videooverlay.h>
 #include <xcb/xcb.h>
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -23,10 +24,12 @@ static guint colour_key_rgb(void)
     if (!*text)
         return 0;
     char* end = nullptr;
+    errno = 0;
     guint64 v = g_ascii_strtoull(text, &end, 16);
     while (end && g_ascii_isspace(*end))
         ++end;
-    if (!end || *end)
+    /* Anything but a 32-bit hexadecimal number is malformed: black. */
+    if (!end || *end || errno == ERANGE || v > G_MAXUINT32)
         return 0;
     const guint32 k = (guint32)v;
     const guint r5 = (k >> 19) & 0x1f, g6 = (k >> 8) & 0x3f, b5 = k & 0x1f;
