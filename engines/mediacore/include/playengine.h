@@ -197,7 +197,7 @@ struct _PlayEngine {
     /* A frame near position_seconds as RGB888 (see korin_image_info), in a
      * buffer the engine owns, writable, valid until stop. The file must be
      * loaded (pause or play). NOT_SUPPORT: no video track; TIMEOUT: no frame
-     * in time; FAILURE: anything else. */
+     * in time; FAILURE: anything else. The playing position is kept. */
     PlayEngineResult (*get_video_thumbnail)(PlayEngineHandle handle, gint position_seconds,
                                             korin_image_info* info);
     /* 0-based index; select_subtitle(-1) turns subtitles off. */

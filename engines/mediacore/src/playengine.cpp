@@ -676,6 +676,9 @@ static PlayEngineResult op_get_video_thumbnail(PlayEngineHandle h, gint seconds,
     if (query_n(p, "n-video") < 1)
         return PLAYENGINE_ERROR_NOT_SUPPORT;
 
+    gint64 before = 0;
+    if (!gst_element_query_position(p->playbin, GST_FORMAT_TIME, &before) || before < 0)
+        before = 0;
     guint64 target = (guint64)seconds * GST_SECOND;
     gint64 duration = 0;
     if (gst_element_query_duration(p->playbin, GST_FORMAT_TIME, &duration) && duration > 0 &&
@@ -717,6 +720,9 @@ static PlayEngineResult op_get_video_thumbnail(PlayEngineHandle h, gint seconds,
         res = PLAYENGINE_SUCCESS;
     }
     gst_sample_unref(sample);
+    /* Taking a picture does not move playback: go back to where it was. */
+    if (do_seek(p, p->rate, (guint64)before, TRUE) != PLAYENGINE_SUCCESS)
+        MC_WARN("thumbnail: cannot return to %" GST_TIME_FORMAT, GST_TIME_ARGS(before));
     return res;
 }
 
