@@ -1,0 +1,274 @@
+/* The engine as the camera's adapter drives it: start-up with defaults and a
+ * preview window, the capability walk, and every kind of bad call. */
+#include "capture_test_util.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstddef>
+
+class TestCaptureApi : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { gst_init(nullptr, nullptr); }
+    void tableLayout();
+    void adapterStartupAndPreview();
+    void badInput();
+    void unusableCamera();
+    void audioQueriesAndAmplitude();
+};
+
+void TestCaptureApi::tableLayout()
+{
+    /* The camera program is built against these exact layouts. */
+    QCOMPARE(sizeof(RERawVideoSettings), size_t(16));
+    QCOMPARE(sizeof(REVideoRect), size_t(16));
+    QCOMPARE(sizeof(REAudioEncoderSettings), size_t(40));
+    QCOMPARE(sizeof(REVideoEncoderSettings), size_t(52));
+    QCOMPARE(sizeof(REOutputFileSettings), size_t(72));
+    QCOMPARE(offsetof(REOutputFileSettings, longitudex), size_t(24));
+    QCOMPARE(offsetof(RecorderEngine, set_audio_source), size_t(0));
+    QCOMPARE(offsetof(RecorderEngine, take_snapshot), 28 * sizeof(void *));
+    QCOMPARE(offsetof(RecorderEngine, delete_it), 40 * sizeof(void *));
+    QCOMPARE(offsetof(RecorderEngine, pData), 41 * sizeof(void *));
+
+    RecorderEngine *e = recorder_engine_create();
+    QVERIFY(e);
+    void *const *entries = reinterpret_cast<void *const *>(e);
+    for (int i = 0; i < 41; i++)
+        QVERIFY2(entries[i] != nullptr, qPrintable(QString("slot %1 is empty").arg(i)));
+    QVERIFY(e->pData);
+    QCOMPARE(e->delete_it(e), 0u);
+}
+
+void TestCaptureApi::adapterStartupAndPreview()
+{
+    qputenv("COLORKEY", "00010203");
+    TestWindow w;
+    QVERIFY2(w.open(400, 300), "needs an X display (run under xvfb-run)");
+    EventLog log;
+    RecorderEngine *e = startEngine(&log, w.win);
+    QVERIFY(e);
+    QCOMPARE(e->prepare(e), 0u);
+
+    /* The walk the adapter makes: until 10, with the test pattern's sizes. */
+    QVector<RERawVideoSettings> caps;
+    REresult r = 0;
+    for (REuint32 i = 0; i < 100; i++) {
+        RERawVideoSettings c;
+        r = e->get_camera_capabilities(e, i, &c);
+        if (r != 0)
+            break;
+        caps.append(c);
+    }
+    QCOMPARE(r, RE_NO_MORE_CAPABILITIES);
+    auto has = [&](unsigned wd, unsigned ht) {
+        for (const auto &c : caps)
+            if (c.width == wd && c.height == ht && c.framesPerSecond == 30)
+                return true;
+        return false;
+    };
+    QVERIFY(has(640, 480) && has(1280, 720) && has(1920, 1080));
+
+    RERawVideoSettings fmt;
+    QCOMPARE(e->get_preview_buffer_format(e, &fmt), 0u);
+    QCOMPARE(fmt.width, 640u); /* all-zero output settings: the engine's default */
+    QCOMPARE(fmt.height, 480u);
+    QCOMPARE(fmt.framesPerSecond, 30u);
+
+    /* The preview really is drawn into the window: colour bars, not one colour. */
+    QThread::msleep(800);
+    XImage *img = XGetImage(w.dpy, w.win, 0, 0, 400, 300, AllPlanes, ZPixmap);
+    QVERIFY(img);
+    QSet<unsigned long> colours;
+    for (int y = 10; y < 300; y += 37)
+        for (int x = 5; x < 400; x += 13)
+            colours.insert(XGetPixel(img, x, y) & 0xffffff);
+    XDestroyImage(img);
+    QVERIFY2(colours.size() > 4, "preview window shows no picture");
+
+    /* Preview buffers on request, in the announced format. */
+    std::atomic<int> frames{0};
+    std::atomic<unsigned> seenWidth{0};
+    struct Ctx { std::atomic<int> *n; std::atomic<unsigned> *w; } ctx{&frames, &seenWidth};
+    auto pbHandler = [](void *c, REuint32 ev, void *param) -> REresult {
+        if (ev == RE_EVENT_PREVIEW_BUFFER && param) {
+            Ctx *x = static_cast<Ctx *>(c);
+            const REPreviewBuffer *pb = static_cast<const REPreviewBuffer *>(param);
+            x->w->store(pb->width);
+            if (pb->data && pb->size >= pb->width * pb->height * 3 / 2)
+                (*x->n)++;
+        }
+        return 0;
+    };
+    QCOMPARE(e->register_event_handler(e, &ctx, pbHandler), 0u);
+    QCOMPARE(e->need_preview_buffer(e, 1), 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(frames.load() >= 5, 3000);
+    QCOMPARE(seenWidth.load(), 640u);
+    QCOMPARE(e->need_preview_buffer(e, 0), 0u);
+    QCOMPARE(e->register_event_handler(e, &log, EventLog::handler), 0u);
+
+    /* Hidden viewfinder, new region, then close and prepare again. */
+    QCOMPARE(e->disable_viewfinder(e, 1), 0u);
+    REVideoRect region = {20, 20, 200, 150};
+    QCOMPARE(e->set_preview_region(e, &region), 0u);
+    QCOMPARE(e->disable_viewfinder(e, 0), 0u);
+    QCOMPARE(e->close(e), 0u);
+    QCOMPARE(e->prepare(e), 0u);
+    QCOMPARE(e->reset(e), 0u);
+    QCOMPARE(log.count(RE_EVENT_ERROR), 0);
+    endEngine(e);
+}
+
+void TestCaptureApi::badInput()
+{
+    QTemporaryDir dir;
+    EventLog log;
+    RecorderEngine *e = recorder_engine_create();
+    QVERIFY(e);
+
+    /* Before init and prepare: refused, never a crash or a hang. */
+    QVERIFY(e->prepare(e) != 0);
+    QVERIFY(e->start(e) != 0);
+    QVERIFY(e->take_snapshot(e) != 0);
+    QVERIFY(e->pause(e) != 0);
+    QVERIFY(e->resume(e) != 0);
+    QVERIFY(e->stop(e) != 0);
+    QCOMPARE(e->init(e), 0u);
+    QCOMPARE(e->register_event_handler(e, &log, EventLog::handler), 0u);
+    QCOMPARE(e->set_camera_id(e, RE_CAMERA_ID_NONE), 0u);
+    QVERIFY(e->start(e) != 0);
+
+    /* Null pointers and a null table. */
+    QVERIFY(e->get_camera_capabilities(e, 0, nullptr) != 0);
+    QVERIFY(e->set_camera_output_settings(e, nullptr) != 0);
+    QVERIFY(e->set_preview_region(e, nullptr) != 0);
+    QVERIFY(e->get_preview_buffer_format(e, nullptr) != 0);
+    QVERIFY(e->set_audio_encoder_settings(e, nullptr) != 0);
+    QVERIFY(e->set_video_encoder_settings(e, nullptr) != 0);
+    QVERIFY(e->set_output_file_settings(e, nullptr) != 0);
+    QVERIFY(e->set_output_file_path(e, nullptr) != 0);
+    QVERIFY(e->set_output_file_path(e, "") != 0);
+    QVERIFY(e->set_snapshot_output_file(e, nullptr) != 0);
+    QVERIFY(e->get_media_time(e, nullptr) != 0);
+    QVERIFY(e->get_max_amplitude(e, nullptr) != 0);
+    QVERIFY(e->get_audio_supported_sample_rate(e, 0, nullptr) != 0);
+    QVERIFY(e->set_audio_source(nullptr, 0) != 0);
+    QVERIFY(e->start(nullptr) != 0);
+
+    /* Absurd sizes and unknown codes. */
+    RERawVideoSettings huge = {0, 100000, 100000, 30};
+    QVERIFY(e->set_camera_output_settings(e, &huge) != 0);
+    RERawVideoSettings half = {0, 640, 0, 30};
+    QVERIFY(e->set_camera_output_settings(e, &half) != 0);
+    REVideoRect badRect = {0, 0, 0, 100};
+    QVERIFY(e->set_preview_region(e, &badRect) != 0);
+    QVERIFY(e->add_video_effect(e, 5) != 0);
+    QVERIFY(e->add_video_effect(e, 8) != 0);
+    QVERIFY(e->set_container_format(e, 6) != 0);
+    REVideoEncoderSettings badEnc = {5, 0, 0, 0, 0, {0}};
+    QVERIFY(e->set_video_encoder_settings(e, &badEnc) != 0);
+    QVERIFY(e->set_audio_sample_rate(e, 12345) != 0);
+    QVERIFY(e->set_audio_channel(e, 7) != 0);
+    QVERIFY(e->set_rtp_host(e, "127.0.0.1", 0) != 0);
+    QVERIFY(e->set_rtp_host(e, "127.0.0.1", 70000) != 0);
+    QCOMPARE(e->set_rtp_host(e, nullptr, 0), 0u); /* streaming off */
+    REOutputFileSettings rot = zeroOutput();
+    rot.rotation = 45;
+    QVERIFY(e->set_output_file_settings(e, &rot) != 0);
+    QByteArray longPath(5000, 'a');
+    QVERIFY(e->set_output_file_path(e, longPath.constData()) != 0);
+
+    /* Unwritable and missing folders: the call fails and leaves no file. */
+    QCOMPARE(e->prepare(e), 0u);
+    QCOMPARE(e->set_output_file_path(e, "/proc/capturecore-test.mp4"), 0u);
+    QVERIFY(e->start(e) != 0);
+    QVERIFY(!QFile::exists("/proc/capturecore-test.mp4"));
+    QString missing = dir.path() + "/no/such/folder/clip.mp4";
+    QCOMPARE(e->set_output_file_path(e, missing.toUtf8().constData()), 0u);
+    QVERIFY(e->start(e) != 0);
+    QVERIFY(e->take_snapshot(e) != 0);
+    QVERIFY(!QFile::exists(missing));
+
+    /* Wrong order while prepared, and the engine still works afterwards. */
+    QVERIFY(e->stop(e) != 0);
+    QVERIFY(e->pause(e) != 0);
+    QVERIFY(e->resume(e) != 0);
+    QString ok = dir.path() + "/ok.mp4";
+    QCOMPARE(e->set_output_file_path(e, ok.toUtf8().constData()), 0u);
+    QCOMPARE(e->start(e), 0u);
+    QVERIFY(e->resume(e) != 0); /* not paused */
+    QVERIFY(e->reset(e) != 0);  /* not while recording */
+    QThread::msleep(1000);
+    QCOMPARE(e->stop(e), 0u);
+    QVERIFY(discover(ok).ok);
+    QCOMPARE(log.count(RE_EVENT_ERROR), 0); /* failed calls are reported by their result only */
+    endEngine(e);
+}
+
+void TestCaptureApi::unusableCamera()
+{
+    /* A camera node that does not exist: prepare and reset fail, the
+     * capability walk still ends, and nothing else breaks. */
+    int id = 63;
+    while (id > 40 && QFile::exists(QString("/dev/video%1").arg(id)))
+        id--;
+    EventLog log;
+    RecorderEngine *e = startEngine(&log);
+    QVERIFY(e);
+    QCOMPARE(e->set_camera_id(e, id), 0u);
+    QVERIFY(e->prepare(e) != 0);
+    QVERIFY(e->reset(e) != 0);
+    RERawVideoSettings c;
+    QCOMPARE(e->get_camera_capabilities(e, 0, &c), RE_NO_MORE_CAPABILITIES);
+    QVERIFY(e->start(e) != 0);
+    QVERIFY(e->take_snapshot(e) != 0);
+    /* Back to "no camera": the pattern works again on the same engine. */
+    QCOMPARE(e->set_camera_id(e, RE_CAMERA_ID_NONE), 0u);
+    QCOMPARE(e->reset(e), 0u);
+    QCOMPARE(log.count(RE_EVENT_ERROR), 0);
+    endEngine(e);
+}
+
+void TestCaptureApi::audioQueriesAndAmplitude()
+{
+    QTemporaryDir dir;
+    EventLog log;
+    RecorderEngine *e = startEngine(&log);
+    QVERIFY(e);
+    QVector<REuint32> rates, channels;
+    REuint32 v = 0;
+    for (REuint32 i = 0; e->get_audio_supported_sample_rate(e, i, &v) == 0 && i < 50; i++)
+        rates.append(v);
+    for (REuint32 i = 0; e->get_audio_supported_channel(e, i, &v) == 0 && i < 50; i++)
+        channels.append(v);
+    QVERIFY(rates.contains(44100) && rates.contains(48000));
+    QCOMPARE(channels, (QVector<REuint32>{1, 2}));
+    for (REuint32 r : rates)
+        QCOMPARE(e->set_audio_sample_rate(e, r), 0u);
+
+    /* A generated tone stands in for a microphone: loud, then silent when idle. */
+    QCOMPARE(e->set_audio_source(e, 2), 0u);
+    QCOMPARE(e->set_audio_sample_rate(e, 48000), 0u);
+    QCOMPARE(e->set_audio_channel(e, 1), 0u);
+    QCOMPARE(e->prepare(e), 0u);
+    QString path = dir.path() + "/tone.mkv";
+    QCOMPARE(e->set_container_format(e, 2), 0u);
+    QCOMPARE(e->set_output_file_path(e, path.toUtf8().constData()), 0u);
+    QCOMPARE(e->start(e), 0u);
+    QThread::msleep(1500);
+    REuint32 amp = 0;
+    QCOMPARE(e->get_max_amplitude(e, &amp), 0u);
+    QVERIFY2(amp > 3000, qPrintable(QString("amplitude %1").arg(amp)));
+    QCOMPARE(e->stop(e), 0u);
+    QCOMPARE(e->get_max_amplitude(e, &amp), 0u);
+    QCOMPARE(e->get_max_amplitude(e, &amp), 0u);
+    QCOMPARE(amp, 0u);
+    Discovered d = discover(path);
+    QVERIFY(d.ok);
+    QCOMPARE(d.audioStreams, 1);
+    endEngine(e);
+}
+
+QTEST_GUILESS_MAIN(TestCaptureApi)
+#include "tst_capture_api.moc"
