@@ -14,7 +14,9 @@ struct EnginePriv {
     GstElement* playbin;
     GstBus* bus;
     GThread* bus_thread;
-    gint quit; /* atomic: the event thread ends */
+    gint quit;           /* atomic: the event thread ends */
+    gint at_eos;         /* atomic: playback reached the end */
+    gint subtitles_off;  /* atomic: select_subtitle(-1) */
 
     /* Serialises the operations that change the pipeline. Never held while
      * events are delivered; get_state and get_subtitle_text do not take it. */
@@ -88,7 +90,7 @@ PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
 void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
 
 /* playengine.cpp */
-PlayEngineResult engine_wait_state(EnginePriv* p, GstState target);
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading);
 GstState engine_current_state(EnginePriv* p);
 
 #endif

@@ -149,7 +149,9 @@ gint sinks_check_feature(gint feature)
     if (feature < 0 || feature > 1)
         return 0;
     if (g_once_init_enter(&once[feature])) {
-        result[feature] = probe_sink(factories[feature]) ? 1 : 0;
+        /* Asked once per process, so a passing hiccup of the X server (a
+         * refused connection) gets a second try before it counts as no. */
+        result[feature] = probe_sink(factories[feature]) || probe_sink(factories[feature]) ? 1 : 0;
         g_once_init_leave(&once[feature], 1);
     }
     return result[feature];
@@ -237,6 +239,8 @@ void sinks_apply_overlay(EnginePriv* p, GstElement* sink)
     g_mutex_unlock(&p->lock);
     if (window) {
         gst_video_overlay_set_window_handle(ov, window);
+        /* The application's window takes the pointer and keys itself. */
+        gst_video_overlay_handle_events(ov, FALSE);
         if (whole)
             gst_video_overlay_set_render_rectangle(ov, -1, -1, -1, -1);
         else

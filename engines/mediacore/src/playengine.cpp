@@ -119,6 +119,9 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
         p->error_seen = TRUE;
         g_mutex_unlock(&p->lock);
         break;
+    case GST_MESSAGE_EOS:
+        g_atomic_int_set(&p->at_eos, 1);
+        break;
     case GST_MESSAGE_TAG: {
         GstTagList* tags = nullptr;
         gst_message_parse_tag(msg, &tags);
@@ -155,11 +158,38 @@ GstState engine_current_state(EnginePriv* p)
     return cur;
 }
 
-/* Waits until the pipeline has committed to target, an error was posted, or
- * the state-change timeout has passed. */
-PlayEngineResult engine_wait_state(EnginePriv* p, GstState target)
+/* Is any streaming thread of the pipeline still at work? */
+static gboolean any_task_started(GstElement* pipeline)
 {
-    const gint64 deadline = g_get_monotonic_time() + (gint64)p->timeout_ms * 1000;
+    gboolean started = FALSE;
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue ev = G_VALUE_INIT;
+    while (!started && gst_iterator_next(elements, &ev) == GST_ITERATOR_OK) {
+        GstIterator* pads = gst_element_iterate_pads(GST_ELEMENT(g_value_get_object(&ev)));
+        GValue pv = G_VALUE_INIT;
+        while (!started && gst_iterator_next(pads, &pv) == GST_ITERATOR_OK) {
+            started = gst_pad_get_task_state(GST_PAD(g_value_get_object(&pv))) == GST_TASK_STARTED;
+            g_value_reset(&pv);
+        }
+        g_value_unset(&pv);
+        gst_iterator_free(pads);
+        g_value_reset(&ev);
+    }
+    g_value_unset(&ev);
+    gst_iterator_free(elements);
+    return started;
+}
+
+/* Waits until the pipeline has committed to target, an error was posted, or
+ * the state-change timeout has passed. While a file loads, a pipeline whose
+ * streaming threads have all stopped will never preroll: decodebin can
+ * swallow a demuxer's error while it is still plugging it, so that case is
+ * turned into the error it stands for instead of waiting out the timeout. */
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading)
+{
+    const gint64 start = g_get_monotonic_time();
+    const gint64 deadline = start + (gint64)p->timeout_ms * 1000;
+    gint64 next_check = start + 500 * 1000, idle_since = 0;
     for (;;) {
         GstState cur = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
         GstStateChangeReturn ret =
@@ -174,9 +204,23 @@ PlayEngineResult engine_wait_state(EnginePriv* p, GstState target)
         g_mutex_unlock(&p->lock);
         if (failed)
             return PLAYENGINE_FAILURE;
-        if (g_get_monotonic_time() > deadline) {
+        const gint64 now = g_get_monotonic_time();
+        if (now > deadline) {
             MC_WARN("state change to %s timed out", gst_element_state_get_name(target));
             return PLAYENGINE_ERROR_TIMEOUT;
+        }
+        if (loading && now >= next_check) {
+            next_check = now + 100 * 1000;
+            if (any_task_started(p->playbin)) {
+                idle_since = 0;
+            } else if (!idle_since) {
+                idle_since = now;
+            } else if (now - idle_since > 300 * 1000) {
+                GST_ELEMENT_ERROR(p->playbin, STREAM, FAILED,
+                                  ("No playable stream could be loaded."),
+                                  ("streaming stopped before the pipeline prerolled"));
+                return PLAYENGINE_FAILURE;
+            }
         }
     }
 }
@@ -214,6 +258,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         g_mutex_lock(&p->lock);
         p->error_seen = FALSE;
         g_mutex_unlock(&p->lock);
+        g_atomic_int_set(&p->at_eos, 0);
     }
     gchar* uri = nullptr;
     g_object_get(p->playbin, "current-uri", &uri, nullptr);
@@ -229,11 +274,18 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         use_flip_filter(p, p->rotation != 0);
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
     PlayEngineResult res =
-        ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE : engine_wait_state(p, target);
+        ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
+                                         : engine_wait_state(p, target, cur <= GST_STATE_READY);
     if (res != PLAYENGINE_SUCCESS) {
         MC_WARN("cannot reach %s", gst_element_state_get_name(target));
-        if (cur <= GST_STATE_READY)
+        if (cur <= GST_STATE_READY) {
+            /* Going to NULL flushes the bus: let the event thread take the
+             * error first, so the caller hears why. */
+            const gint64 until = g_get_monotonic_time() + 500 * 1000;
+            while (gst_bus_have_pending(p->bus) && g_get_monotonic_time() < until)
+                g_usleep(5000);
             gst_element_set_state(p->playbin, GST_STATE_NULL);
+        }
     }
     return res;
 }
@@ -264,7 +316,8 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         return PLAYENGINE_FAILURE;
     }
     clear_text(p);
-    return engine_wait_state(p, cur);
+    g_atomic_int_set(&p->at_eos, 0);
+    return engine_wait_state(p, cur, FALSE);
 }
 
 static gint query_n(EnginePriv* p, const char* prop)
@@ -369,6 +422,7 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
     }
     gst_element_set_state(p->playbin, GST_STATE_NULL);
     p->rate = 1.0;
+    g_atomic_int_set(&p->subtitles_off, 0);
     clear_text(p);
     release_caller_buffers(p);
     g_mutex_lock(&p->tag_lock);
@@ -389,6 +443,13 @@ static PlayEngineResult op_play(PlayEngineHandle h)
 {
     ENGINE_ENTER(h);
     GstState before = engine_current_state(p);
+    if (before >= GST_STATE_PAUSED && g_atomic_int_get(&p->at_eos)) {
+        /* Played to the end: play means the same item again, from 0. */
+        p->rate = 1.0;
+        PlayEngineResult res = do_seek(p, 1.0, 0, TRUE);
+        if (res != PLAYENGINE_SUCCESS)
+            return res;
+    }
     PlayEngineResult res = change_state(p, GST_STATE_PLAYING);
     if (res == PLAYENGINE_SUCCESS && before <= GST_STATE_READY && p->rate != 1.0) {
         gint64 pos = 0;
@@ -608,13 +669,27 @@ static PlayEngineResult op_get_cur_subtitle_no(PlayEngineHandle h, gint* no)
 static PlayEngineResult op_get_cur_audio_no(PlayEngineHandle h, gint* no) { return get_count(h, "current-audio", no); }
 static PlayEngineResult op_get_cur_video_no(PlayEngineHandle h, gint* no) { return get_count(h, "current-video", no); }
 
+/* After a track switch while playing, a flushing seek to where playback is
+ * drops what the old track had queued: the new track starts at once, and a
+ * pause or seek right after cannot wait on data the selector will never
+ * pass. While paused the switch takes effect when playing resumes. */
+static PlayEngineResult flush_after_switch(EnginePriv* p)
+{
+    if (engine_current_state(p) != GST_STATE_PLAYING)
+        return PLAYENGINE_SUCCESS;
+    gint64 pos = 0;
+    if (!gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos) || pos < 0)
+        pos = 0;
+    return do_seek(p, p->rate, (guint64)pos, TRUE);
+}
+
 static PlayEngineResult select_track(EnginePriv* p, const char* count_prop, const char* cur_prop,
                                      gint index)
 {
     if (index < 0 || index >= query_n(p, count_prop))
         return PLAYENGINE_ERROR_BAD_PARAM;
     g_object_set(p->playbin, cur_prop, index, nullptr);
-    return PLAYENGINE_SUCCESS;
+    return flush_after_switch(p);
 }
 
 static PlayEngineResult op_select_subtitle(PlayEngineHandle h, gint index)
@@ -623,15 +698,17 @@ static PlayEngineResult op_select_subtitle(PlayEngineHandle h, gint index)
     gint flags = 0;
     g_object_get(p->playbin, "flags", &flags, nullptr);
     if (index < 0) {
+        g_atomic_int_set(&p->subtitles_off, 1);
         g_object_set(p->playbin, "flags", flags & ~PLAY_FLAG_TEXT, nullptr);
         clear_text(p);
         return PLAYENGINE_SUCCESS;
     }
     if (index >= query_n(p, "n-text"))
         return PLAYENGINE_ERROR_BAD_PARAM;
+    g_atomic_int_set(&p->subtitles_off, 0);
     g_object_set(p->playbin, "flags", flags | PLAY_FLAG_TEXT, "current-text", index, nullptr);
     clear_text(p);
-    return PLAYENGINE_SUCCESS;
+    return flush_after_switch(p);
 }
 
 static PlayEngineResult op_select_audio(PlayEngineHandle h, gint index)
@@ -1027,6 +1104,8 @@ static PlayEngineResult op_get_subtitle_text(PlayEngineHandle h, gchar* buffer, 
         *pts = 0;
     if (duration)
         *duration = 0;
+    if (g_atomic_int_get(&p->subtitles_off))
+        return PLAYENGINE_SUCCESS;
     gint64 pos = -1;
     gboolean have_pos = gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
     g_mutex_lock(&p->text_lock);
