@@ -61,14 +61,24 @@ struct XConn {
 static gboolean x_open(XConn* x)
 {
     int screen_num = 0;
-    x->conn = xcb_connect(nullptr, &screen_num);
+    x->conn = nullptr;
     x->screen = nullptr;
-    if (!x->conn || xcb_connection_has_error(x->conn)) {
+    if (!g_getenv("DISPLAY"))
+        return FALSE;
+    /* An X server may refuse a connection made right after another one:
+     * a few tries, a little apart. */
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt)
+            g_usleep(20 * 1000);
+        x->conn = xcb_connect(nullptr, &screen_num);
+        if (x->conn && !xcb_connection_has_error(x->conn))
+            break;
         if (x->conn)
             xcb_disconnect(x->conn);
         x->conn = nullptr;
-        return FALSE;
     }
+    if (!x->conn)
+        return FALSE;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(x->conn));
     for (; it.rem; --screen_num, xcb_screen_next(&it)) {
         if (screen_num == 0) {
@@ -149,9 +159,7 @@ gint sinks_check_feature(gint feature)
     if (feature < 0 || feature > 1)
         return 0;
     if (g_once_init_enter(&once[feature])) {
-        /* Asked once per process, so a passing hiccup of the X server (a
-         * refused connection) gets a second try before it counts as no. */
-        result[feature] = probe_sink(factories[feature]) || probe_sink(factories[feature]) ? 1 : 0;
+        result[feature] = probe_sink(factories[feature]) ? 1 : 0;
         g_once_init_leave(&once[feature], 1);
     }
     return result[feature];
