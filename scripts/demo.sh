@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes a 5-second clip with GStreamer and plays it with the engine's example player.
+# Makes a 5-second clip with GStreamer and plays it in korinplayer.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 out="$top/build/demo"
@@ -11,6 +11,7 @@ if [ ! -s "$clip" ]; then
     audiotestsrc num-buffers=215 ! audioconvert ! avenc_aac ! aacparse ! m.
 fi
 if [ -z "${DISPLAY:-}" ]; then
-  echo "No DISPLAY: playing without a window" >&2
+  echo "No DISPLAY: start an X server (or run under xvfb-run); playing with mcplay without a window" >&2
+  exec "$top/build/bin/mcplay" "$clip" fakesink
 fi
-exec "$top/build/bin/mcplay" "$clip"
+exec "$top/build/bin/korinplayer" "$clip"

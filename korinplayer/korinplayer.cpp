@@ -1,0 +1,909 @@
+#include "korinplayer.h"
+
+#include "colorkey.h"
+#include "playcontrol.h"
+#include "seekdialog.h"
+#include "sliderbar.h"
+#include "videowidget.h"
+#include "volumwidget.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace {
+constexpr qint64 kNsPerSecond = 1000000000LL;
+constexpr qint64 kStepNs = 10 * kNsPerSecond;
+
+QString localFileOf(const QMediaContent& media)
+{
+    return media.request().url().toLocalFile();
+}
+} // namespace
+
+void Widget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    emit sizeChanged(event->size());
+}
+
+void MenuBar::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::gray);
+    event->accept();
+}
+
+korinplayer::korinplayer(QWidget* parent)
+    : QMainWindow(parent)
+{
+    std::memset(&metadata, 0, sizeof metadata);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
+    window_w = screenRect.width();
+    window_h = screenRect.height();
+    setGeometry(0, 0, window_w, window_h - 48);
+
+    timer = new QTimer(this);
+    timer->setInterval(1000);
+    connect(timer, &QTimer::timeout, this, &korinplayer::updateTime);
+    changeFullTimer = new QTimer(this);
+    changeFullTimer->setInterval(300);
+    // A single click on the video (no second press within 300 ms) shows or
+    // hides the control panels in full screen.
+    connect(changeFullTimer, &QTimer::timeout, this, [this] {
+        changeFullTimer->stop();
+        if (!isFullScreen())
+            return;
+        showBarInFull = !showBarInFull;
+        sliderBar->setVisible(showBarInFull);
+        playControl->setVisible(showBarInFull);
+    });
+
+    createMenuBar();
+
+    centralWidget = new Widget(this);
+    setCentralWidget(centralWidget);
+    videoWidget = new VideoFrame(centralWidget);
+    renderVideoWidget = new VideoWidget(videoWidget, this);
+    renderVideoWidget->setWindowFlags(Qt::FramelessWindowHint);
+    renderVideoWidget->show();
+    winID = renderVideoWidget->winId();
+
+    sliderBar = new SliderBar(this);
+    connect(this, &korinplayer::durationChanged, sliderBar, &SliderBar::durationChanged);
+    connect(this, &korinplayer::positionChanged, sliderBar, &SliderBar::positionChanged);
+    connect(sliderBar, &SliderBar::sliderMoves, this, &korinplayer::seekBySlider);
+    sliderBar->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    sliderBar->show();
+    playControl = new PlayControl(this);
+    playControl->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    playControl->show();
+
+    playlist = new QMediaPlaylist(centralWidget);
+    playlist->setPlaybackMode(QMediaPlaylist::Sequential);
+
+    // A failed stop leaves the engine on its file: do not load another.
+    connect(playControl, &PlayControl::previousTrack, this, [this] {
+        if (stop())
+            nextToPlay(playlist->previousIndex());
+    });
+    connect(playControl, &PlayControl::nextTrack, this, [this] {
+        if (stop())
+            nextToPlay(playlist->nextIndex());
+    });
+
+    // How the engine's thread reaches this window.
+    connect(this, &korinplayer::playIndex, this, &korinplayer::nextToPlay, Qt::QueuedConnection);
+    connect(this, &korinplayer::errorOccur, this, &korinplayer::showError, Qt::QueuedConnection);
+    connect(this, &korinplayer::stopPlay, this, &korinplayer::stop, Qt::QueuedConnection);
+    connect(this, &korinplayer::updateInformation, this, &korinplayer::updateInfo, Qt::QueuedConnection);
+    connect(this, &korinplayer::endOfStream, this, &korinplayer::playNextAfterEos, Qt::QueuedConnection);
+
+    connect(videoWidget, &VideoFrame::sizeChaned, renderVideoWidget, &VideoWidget::changeSize);
+    connect(renderVideoWidget, &VideoWidget::sizeChaned, this, &korinplayer::adjustRenderRect,
+            Qt::QueuedConnection);
+    connect(centralWidget, &Widget::sizeChanged, this, &korinplayer::changeControlBarPos);
+
+    blankWidget = new QWidget(centralWidget);
+    blankWidget->setFixedHeight(sliderBar->sizeHint().height() + playControl->sizeHint().height());
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(videoWidget);
+    auto* column = new QVBoxLayout(centralWidget);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(row);
+    column->addWidget(blankWidget);
+    setContentsMargins(0, 0, 0, 0);
+
+    m_sink = m_preSink = detectSOC();
+    createPlayEngine(m_sink);
+    analyzeCommandLine();
+    createShortcuts();
+
+    if (!playlist->isEmpty()) {
+        if (!isConnect)
+            prepareBeforePlay(playControl);
+        playlist->setCurrentIndex(0);
+        // Preload only once the window is on screen: the engine draws into it.
+        auto* startTimer = new QTimer(this);
+        connect(startTimer, &QTimer::timeout, this, [this, startTimer] {
+            startTimer->stop();
+            if (!centralWidget->isVisible()) {
+                startTimer->start(600);
+                return;
+            }
+            if (!playlist->isEmpty() && preLoadFile(localFileOf(playlist->media(0))) == 0)
+                emit playIndex(0);
+            startTimer->deleteLater();
+        });
+        startTimer->start(600);
+    }
+}
+
+korinplayer::~korinplayer()
+{
+    delete seekDialog.data();
+    if (engine) {
+        engine->reg_event_handler(engine, nullptr, nullptr);
+        engine->stop_wait_state_change(engine);
+        play_engine_destroy(engine);
+        engine = nullptr;
+    }
+    deleteImageInfo();
+}
+
+void korinplayer::createMenuBar()
+{
+    menuRenderSubOpt = new QAction(tr("Render Subtitle by UI"), this);
+    menuRenderSubOpt->setObjectName(QStringLiteral("menuRenderSubOpt"));
+    menuRenderSubOpt->setCheckable(true);
+}
+
+void korinplayer::createShortcuts()
+{
+    // The control bar and slider take focus apart from the video, so the
+    // keys work application-wide. Alt+arrows and Ctrl+G are used neither by
+    // tables, sliders nor text fields.
+    struct Key {
+        QKeySequence keys;
+        void (PlayControl::*signal)();
+    } const keys[] = {
+        {QKeySequence(Qt::ALT + Qt::Key_Right), &PlayControl::stepForward},
+        {QKeySequence(Qt::ALT + Qt::Key_Left), &PlayControl::stepBackward},
+        {QKeySequence(Qt::CTRL + Qt::Key_G), &PlayControl::openSeekDialog},
+    };
+    for (const Key& k : keys) {
+        auto* shortcut = new QShortcut(k.keys, this);
+        shortcut->setContext(Qt::ApplicationShortcut);
+        connect(shortcut, &QShortcut::activated, playControl, k.signal);
+    }
+}
+
+void korinplayer::analyzeCommandLine()
+{
+    QStringList args = QCoreApplication::arguments();
+    if (!args.isEmpty())
+        args.removeFirst();
+    if (args.isEmpty())
+        return;
+    bool recursive = false;
+    QStringList folders;
+    for (const QString& arg : qAsConst(args)) {
+        if (arg == QLatin1String("-r")) {
+            recursive = true;
+            continue;
+        }
+        const QFileInfo info(arg);
+        if (info.isDir())
+            folders << info.absoluteFilePath();
+        else if (info.isFile())
+            addFile(info.absoluteFilePath(), false);
+    }
+    isRecursionDir = recursive;
+    for (int i = 0; i < folders.size(); ++i) {
+        dirPath = folders.at(i);
+        startReadDir(folders.at(i), i == 0 && playlist->isEmpty(), recursive);
+    }
+}
+
+void korinplayer::addFile(const QString& path, bool playIt)
+{
+    const int before = playlist->mediaCount();
+    addToPlaylist(path);
+    if (!playIt || playlist->mediaCount() == before)
+        return;
+    const int index = playlist->mediaCount() - 1;
+    playlist->setCurrentIndex(index);
+    if (preLoadFile(path) != 0)
+        return;
+    if (mediaType == UNKNOW_TYPE) {
+        playlist->removeMedia(index);
+        playlist->setCurrentIndex(-1);
+        return;
+    }
+    nextToPlay(index);
+}
+
+void korinplayer::addToPlaylist(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    const QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+    if (!url.isValid()) {
+        QMessageBox::information(this, tr("Open Error"), tr("open error!"));
+        return;
+    }
+    dirPath = info.absolutePath();
+    playlist->addMedia(QMediaContent(url));
+}
+
+int korinplayer::addToPlaylist(const QStringList& list)
+{
+    int added = 0;
+    for (const QString& entry : list) {
+        const QFileInfo info(entry);
+        QUrl url;
+        if (info.exists())
+            url = QUrl::fromLocalFile(info.absoluteFilePath());
+        else
+            url = QUrl(entry, QUrl::StrictMode);
+        // Text without a scheme is a missing local path, not a URL.
+        if (!url.isValid() || url.scheme().isEmpty())
+            continue;
+        if (playlist->addMedia(QMediaContent(url)))
+            ++added;
+    }
+    return added;
+}
+
+void korinplayer::startReadDir(const QString& folder, bool playIt, bool recursive)
+{
+    // Synchronous listing; audio and video files by MIME type, by name.
+    QMimeDatabase mimes;
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Readable,
+                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString mime = mimes.mimeTypeForFile(path).name();
+        if (mime.startsWith(QLatin1String("audio/")) || mime.startsWith(QLatin1String("video/")))
+            found << path;
+    }
+    found.sort();
+    const int first = playlist->mediaCount();
+    const int added = addToPlaylist(found);
+    if (added == 0)
+        return;
+    dirPath = QFileInfo(folder).absoluteFilePath();
+    if (!isConnect)
+        prepareBeforePlay(playControl);
+    // During construction the start timer plays item 0 once the window shows.
+    if (playIt && centralWidget->isVisible()) {
+        playlist->setCurrentIndex(first);
+        if (preLoadFile(localFileOf(playlist->media(first))) == 0)
+            nextToPlay(first);
+    }
+}
+
+VideoSink korinplayer::detectSOC()
+{
+    m_useSinks = 0;
+    const gint overlay = play_engine_checkfeature(0);
+    const gint gl = play_engine_checkfeature(1);
+    if (overlay) {
+        m_useSinks = OVERLAYSINK;
+        return OVERLAYSINK;
+    }
+    if (gl) {
+        m_useSinks = GLIMAGESINK;
+        return GLIMAGESINK;
+    }
+    return UNKONWNSINK;
+}
+
+void korinplayer::createPlayEngine(VideoSink sink)
+{
+    if (engine) {
+        engine->reg_event_handler(engine, nullptr, nullptr);
+        play_engine_destroy(engine);
+        engine = nullptr;
+    }
+    engineFile.clear();
+    engine = play_engine_create();
+    if (!engine) {
+        qWarning("playengine create failed");
+        return;
+    }
+    engine->reg_event_handler(engine, this, &korinplayer::event_callback);
+    if (menuRenderSubOpt && menuRenderSubOpt->isChecked())
+        engine->set_text_sink(engine, "appsink");
+    // No sink detected: the engine's own default (as for ximagesink), so
+    // that the player still plays.
+    const char* name = nullptr;
+    switch (sink) {
+    case OVERLAYSINK:
+        name = "overlaysink";
+        break;
+    case GLIMAGESINK:
+        name = "glimagesink";
+        break;
+    case KORINV4l2SINK:
+        name = "korinv4l2sink";
+        break;
+    default:
+        break;
+    }
+    if (name)
+        engine->set_video_sink(engine, name);
+    engine->set_window(engine, guintptr(winID));
+}
+
+void korinplayer::reCreatePipeline()
+{
+    if (engine) {
+        engine->reg_event_handler(engine, nullptr, nullptr);
+        play_engine_destroy(engine);
+        engine = nullptr;
+    }
+    qDebug() << "create play engine using " << int(m_sink);
+    createPlayEngine(m_sink);
+    qDebug("recreate play engine");
+    m_preSink = m_sink;
+    if (renderSubWaysChanged) {
+        render_subtitle_by_ui = menuRenderSubOpt->isChecked();
+        renderSubWaysChanged = false;
+    }
+    const int count = playlist->mediaCount();
+    const QMediaPlaylist::PlaybackMode mode = playlist->playbackMode();
+    if ((count == 1 && mode != QMediaPlaylist::Sequential)
+        || (count >= 2 && mode == QMediaPlaylist::CurrentItemInLoop)) {
+        qDebug("reset file uri");
+        if (preLoadFile(localFileOf(playlist->currentMedia())) != 0)
+            qWarning("preLoadFile faile");
+    }
+}
+
+int korinplayer::preLoadFile(const QString& path)
+{
+    if (!engine) {
+        qWarning("preload file failed.");
+        return -1;
+    }
+    setWindowTitle(QStringLiteral("korinplayer -- loading"));
+    engine->set_file(engine, path.toUtf8().constData());
+    engineFile = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    tryLoadLocalSubtitle(path);
+    if (engine->pause(engine) != PLAYENGINE_SUCCESS) {
+        qWarning("preload file failed.");
+        emit stopPlay();
+        setTitle(QMediaContent());
+        return -1;
+    }
+    playControl->setState(GST_STATE_PAUSED);
+    qDebug("Update media information");
+    updateInfo();
+    return 0;
+}
+
+void korinplayer::tryLoadLocalSubtitle(const QString& path)
+{
+    external_subtitle_loaded = false;
+    if (!engine || path.isEmpty())
+        return;
+    const QFileInfo media(path);
+    for (const char* ext : {".srt", ".SRT"}) {
+        const QString candidate = media.absolutePath() + QLatin1Char('/') + media.completeBaseName()
+                                  + QLatin1String(ext);
+        if (QFileInfo(candidate).isFile()) {
+            external_subtitle_loaded =
+                engine->set_subtitle_uri(engine, candidate.toUtf8().constData()) == PLAYENGINE_SUCCESS;
+            return;
+        }
+    }
+}
+
+void korinplayer::event_callback(void* context, EventType event, void* data)
+{
+    auto* self = static_cast<korinplayer*>(context);
+    if (!self)
+        return;
+    switch (event) {
+    case EVENT_ID_ERROR:
+        if (data)
+            emit self->errorOccur(QString::fromUtf8(static_cast<const char*>(data)));
+        emit self->stopPlay();
+        break;
+    case EVENT_ID_STATE_CHANGE: {
+        if (!data)
+            break;
+        const auto* st = static_cast<const PlayEngineState*>(data);
+        qDebug().noquote() << "State change from " << gst_element_state_get_name(st->old_st) << " to "
+                           << gst_element_state_get_name(st->new_st);
+        if (st->old_st == GST_STATE_READY && st->new_st == GST_STATE_PAUSED
+            && self->playControl->getState() == GST_STATE_PLAYING) {
+            qDebug("update information");
+            emit self->updateInformation();
+        }
+        break;
+    }
+    case EVENT_ID_EOS:
+        emit self->stopPlay();
+        qDebug("play next");
+        // The repaint and the play list's next index belong to the
+        // interface thread.
+        emit self->endOfStream();
+        break;
+    default:
+        break;
+    }
+}
+
+void korinplayer::playNextAfterEos()
+{
+    update();
+    emit playIndex(playlist->nextIndex());
+}
+
+void korinplayer::showError(QString str)
+{
+    auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Gstreamer error"), str,
+                                QMessageBox::Close);
+    box->exec();
+    delete box;
+    emit stopPlay();
+}
+
+void korinplayer::prepareBeforePlay(PlayControl* control)
+{
+    if (isConnect || !control)
+        return;
+    connect(control, &PlayControl::play, this, &korinplayer::startPlaying);
+    connect(control, &PlayControl::stop, this, &korinplayer::stop);
+    connect(control, &PlayControl::pause, this, &korinplayer::pause);
+    connect(control, &PlayControl::changeRate, this, &korinplayer::changeRate);
+    connect(control, &PlayControl::stepBackward, this, &korinplayer::stepRewind);
+    connect(control, &PlayControl::stepForward, this, &korinplayer::stepForward);
+    connect(control, &PlayControl::repeatButtonClicked, this, &korinplayer::setRepeatMode);
+    connect(control, &PlayControl::volBtnClicked, this, &korinplayer::showVolumWidget);
+    connect(control, &PlayControl::fullSrceenBtnClicked, this, &korinplayer::changeFullOrNormal);
+    connect(control, &PlayControl::openSeekDialog, this, &korinplayer::openSeekDialog);
+    connect(control, &PlayControl::go_on, this, &korinplayer::resume);
+    isConnect = true;
+}
+
+void korinplayer::startPlaying()
+{
+    int index = playlist->currentIndex();
+    if (index < 0) {
+        if (playlist->isEmpty()) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), tr("No media in playlist"),
+                            QMessageBox::Close, this);
+            box.exec();
+            return;
+        }
+        index = playlist->mediaCount() - 1;
+    }
+    playlist->setCurrentIndex(index);
+    if (preLoadFile(localFileOf(playlist->media(index))) == 0)
+        nextToPlay(index);
+}
+
+void korinplayer::resume()
+{
+    if (!engine)
+        return;
+    if (engine->play(engine) != PLAYENGINE_SUCCESS) {
+        qWarning("Try to play failed");
+        return;
+    }
+    timer->start();
+    playControl->setState(GST_STATE_PLAYING);
+    if (isGetThumbnail && isThumbnailShown) {
+        renderVideoWidget->update();
+        isThumbnailShown = false;
+    }
+}
+
+void korinplayer::nextToPlay(int index)
+{
+    if (index < 0)
+        stop();
+    else
+        play(index);
+    if (renderVideoWidget)
+        renderVideoWidget->update();
+}
+
+void korinplayer::play(int index)
+{
+    if (!engine || index < 0 || index >= playlist->mediaCount())
+        return;
+    const QUrl url = playlist->media(index).request().url();
+    // A rebuilt engine holds no file even when the index is current.
+    if (index != playlist->currentIndex() || url != engineFile) {
+        if (playControl->getState() != GST_STATE_NULL) {
+            qWarning("engine not stopped, next file not loaded");
+            return;
+        }
+        playlist->setCurrentIndex(index);
+        engine->set_file(engine, url.toString().toUtf8().constData());
+        engineFile = url;
+        tryLoadLocalSubtitle(url.toLocalFile());
+    }
+    if (engine->play(engine) != PLAYENGINE_SUCCESS) {
+        qWarning("wait start play failed!");
+        return;
+    }
+    if (mediaType == UNKNOW_TYPE) {
+        qDebug("Update media information");
+        updateInfo();
+    }
+    qDebug().noquote() << "Now playing:\t" + url.toString();
+    playControl->setState(GST_STATE_PLAYING);
+    playlist->setCurrentIndex(index);
+    setTitle(playlist->currentMedia());
+    timer->start();
+}
+
+void korinplayer::pause()
+{
+    if (!engine)
+        return;
+    if (engine->pause(engine) != PLAYENGINE_SUCCESS) {
+        qWarning("pause time out!");
+        return;
+    }
+    playControl->setState(GST_STATE_PAUSED);
+    timer->stop();
+}
+
+bool korinplayer::stop()
+{
+    if (rateWidget && rateWidget->isVisible())
+        hideRateWidget(false); // the engine's stop resets its rate itself
+    if (engine && engine->stop(engine) != PLAYENGINE_SUCCESS) {
+        qWarning("stop time out!");
+        return false;
+    }
+    timer->stop();
+    emit positionChanged(0);
+    emit durationChanged(0);
+    playControl->setState(GST_STATE_NULL);
+    setTitle(QMediaContent());
+    mediaType = UNKNOW_TYPE;
+    deleteImageInfo();
+    if (renderVideoWidget)
+        renderVideoWidget->update();
+    if (m_sink == m_preSink && !renderSubWaysChanged) {
+        wait(2);
+        return true;
+    }
+    reCreatePipeline();
+    wait(2);
+    return true;
+}
+
+void korinplayer::wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void korinplayer::updateTime()
+{
+    if (!engine)
+        return;
+    gint64 position = 0, duration = 0;
+    if (engine->get_duration(engine, &duration) == PLAYENGINE_SUCCESS && duration >= 0
+        && duration / kNsPerSecond != SliderBar::totalTime)
+        emit durationChanged(duration / 1000000);
+    if (engine->get_position(engine, &position) == PLAYENGINE_SUCCESS && position >= 0)
+        emit positionChanged(position / 1000000);
+}
+
+bool korinplayer::forcedAccurateSeek() const
+{
+    // Subtitles from an external file drawn by the engine only line up
+    // after a frame-exact seek.
+    return external_subtitle_loaded && !render_subtitle_by_ui;
+}
+
+void korinplayer::seekToNanoseconds(qint64 position, bool accurate)
+{
+    if (!engine || playControl->getState() == GST_STATE_NULL)
+        return;
+    gint64 duration = -1;
+    if (position < 0)
+        position = 0;
+    if (engine->get_duration(engine, &duration) == PLAYENGINE_SUCCESS && duration > 0 && position > duration)
+        position = duration;
+    if (engine->seek(engine, guint64(position), accurate) != PLAYENGINE_SUCCESS)
+        qWarning("seek failed");
+    updateTime();
+}
+
+void korinplayer::seekBySlider(int seconds)
+{
+    if (rateWidget && rateWidget->isVisible())
+        hideRateWidget(true);
+    if (!engine || playControl->getState() == GST_STATE_NULL)
+        return;
+    timer->stop();
+    emit positionChanged(qint64(seconds) * 1000);
+    seekToNanoseconds(qint64(seconds) * kNsPerSecond, forcedAccurateSeek() || accurateSeek);
+    if (playControl->getState() == GST_STATE_PLAYING)
+        timer->start();
+}
+
+void korinplayer::stepForward()
+{
+    gint64 position = 0;
+    if (!engine || playControl->getState() == GST_STATE_NULL
+        || engine->get_position(engine, &position) != PLAYENGINE_SUCCESS)
+        return;
+    seekToNanoseconds(position + kStepNs, false);
+}
+
+void korinplayer::stepRewind()
+{
+    gint64 position = 0;
+    if (!engine || playControl->getState() == GST_STATE_NULL
+        || engine->get_position(engine, &position) != PLAYENGINE_SUCCESS)
+        return;
+    seekToNanoseconds(position - kStepNs, false);
+}
+
+void korinplayer::changeRate(qreal rate)
+{
+    // The indicator shows only a rate the engine really took.
+    if (setPlaybackRate(rate)) {
+        showRateWidget(rate);
+    } else {
+        qWarning() << "set play rate failed:" << rate;
+        playControl->initPlayRateQueue();
+    }
+}
+
+bool korinplayer::setPlaybackRate(qreal rate)
+{
+    return engine && engine->set_play_rate(engine, rate) == PLAYENGINE_SUCCESS;
+}
+
+void korinplayer::showRateWidget(qreal rate)
+{
+    if (!rateWidget) {
+        rateWidget = new QWidget(this, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        QColor key;
+        ColorKey::color_key_to_qcolor(key);
+        QPalette pal = rateWidget->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            pal.setBrush(group, QPalette::Window, QBrush(key, Qt::SolidPattern));
+        rateWidget->setPalette(pal);
+        rateWidget->setAutoFillBackground(true);
+        ratelabel = new QLabel(rateWidget);
+        auto* layout = new QVBoxLayout(rateWidget);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(ratelabel);
+        rateWidget->move(window_w - 100, 150);
+    }
+    const QString arrow = rate >= 0 ? QStringLiteral("&gt;&gt;") : QStringLiteral("&lt;&lt;");
+    ratelabel->hide();
+    rateWidget->hide();
+    if (qFuzzyCompare(rate, 1.0))
+        return;
+    ratelabel->setText(
+        QStringLiteral("<table style=\"background-color:#337FE5;\" class=\"ke-zeroborder\" cellpadding=\"0\" "
+                       "cellspacing=\"0\" align=\"center\" border=\"0\" bordercolor=\"#337FE5\" height=\"25\" "
+                       "width=\"45\"><tbody><tr><td><span style=\"font-size:18px;\">")
+        + arrow + QString::number(rate, 'g', 6)
+        + QStringLiteral("</span><br /></td></tr></tbody></table><br /><br />"));
+    rateWidget->show();
+    ratelabel->show();
+}
+
+void korinplayer::hideRateWidget(bool resetEngineRate)
+{
+    if (rateWidget)
+        rateWidget->hide();
+    playControl->initPlayRateQueue();
+    // A seek keeps the engine's rate; the indicator going away must mean 1.0.
+    if (resetEngineRate && engine)
+        engine->set_play_rate(engine, 1.0);
+}
+
+void korinplayer::setRepeatMode()
+{
+    changeRepeatMode(playControl);
+}
+
+void korinplayer::changeRepeatMode(PlayControl* control)
+{
+    QMediaPlaylist::PlaybackMode next;
+    const char* icon;
+    switch (playlist->playbackMode()) {
+    case QMediaPlaylist::Sequential:
+        next = QMediaPlaylist::CurrentItemInLoop;
+        icon = ":image/repeat-one.png";
+        break;
+    case QMediaPlaylist::CurrentItemInLoop:
+        next = QMediaPlaylist::Loop;
+        icon = ":image/repeat-all.png";
+        break;
+    case QMediaPlaylist::Loop:
+        next = QMediaPlaylist::Random;
+        icon = ":image/repeat-random.png";
+        break;
+    case QMediaPlaylist::Random:
+        next = QMediaPlaylist::Sequential;
+        icon = ":image/repeat-off.png";
+        break;
+    default:
+        QMessageBox::information(this, QStringLiteral("ERROR"), tr("Other playback mode occurs!!"));
+        return;
+    }
+    playlist->setPlaybackMode(next);
+    if (control) {
+        control->repeatButton->setIcon(QIcon(QString::fromLatin1(icon)));
+        control->repeatButton->setIconSize(QSize(42, 42));
+    }
+}
+
+void korinplayer::openSeekDialog()
+{
+    if (seekDialog) {
+        seekDialog->raise();
+        seekDialog->activateWindow();
+        return;
+    }
+    seekDialog = new SeekDialog(nullptr, SliderBar::totalTime * 1000);
+    seekDialog->setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint);
+    seekDialog->setModal(true);
+    seekDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(seekDialog.data(), &SeekDialog::seek, this, [this](QTime t, bool accurate) {
+        if (!engine || playControl->getState() == GST_STATE_NULL)
+            return;
+        const qint64 seconds = t.hour() * 3600LL + t.minute() * 60LL + t.second();
+        timer->stop();
+        seekToNanoseconds(seconds * kNsPerSecond, forcedAccurateSeek() || accurate);
+        if (playControl->getState() == GST_STATE_PLAYING)
+            timer->start();
+    });
+    seekDialog->show();
+}
+
+void korinplayer::setTitle(QMediaContent mediaContent)
+{
+    const QString name = QFileInfo(mediaContent.request().url().fileName()).completeBaseName();
+    setWindowTitle(name.isEmpty() ? QStringLiteral("korinplayer") : QStringLiteral("korinplayer -- ") + name);
+}
+
+void korinplayer::showVolumWidget()
+{
+    if (volumWidget) {
+        volumWidget->hide();
+        disconnect(this, nullptr, volumWidget, nullptr);
+        delete volumWidget;
+        volumWidget = nullptr;
+        return;
+    }
+    gdouble volume = 1.0;
+    if (!engine || engine->get_volume(engine, &volume) != PLAYENGINE_SUCCESS)
+        volume = 1.0;
+    volumWidget = new VolumWidget(this, volume);
+    volumWidget->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    QPalette pal = volumWidget->palette();
+    pal.setColor(QPalette::Window, QColor(0x40, 0x40, 0x40));
+    volumWidget->setPalette(pal);
+    volumWidget->setAutoFillBackground(true);
+    connect(volumWidget, &VolumWidget::changeVolume, this, [this](int percent) {
+        if (engine)
+            engine->set_volume(engine, percent / 100.0);
+    });
+    connect(volumWidget, &VolumWidget::isMute, this, [this](bool mute) {
+        if (engine)
+            engine->set_mute(engine, mute);
+    });
+    const QPoint corner = playControl->volButtom->mapTo(this, QPoint(0, 0));
+    const QSize hint = volumWidget->sizeHint();
+    volumWidget->setGeometry(corner.x() - 4, corner.y() - hint.height() - 10, hint.width(), hint.height());
+    volumWidget->show();
+    volumWidget->raise();
+}
+
+void korinplayer::updateInfo()
+{
+    if (!engine || engine->get_metadata(engine, &metadata) != PLAYENGINE_SUCCESS) {
+        mediaType = UNKNOW_TYPE;
+        return;
+    }
+    if (metadata.n_video > 0)
+        mediaType = VIDEO_TYPE;
+    else if (metadata.n_audio > 0)
+        mediaType = AUDIO_TYPE;
+    else
+        mediaType = UNKNOW_TYPE;
+}
+
+void korinplayer::changeFullOrNormal()
+{
+    if (isFullScreen()) {
+        showNormal();
+        playControl->fullScreenBtn->setIcon(QIcon(QStringLiteral(":image/full-screen.png")));
+    } else {
+        showFullScreen();
+        playControl->fullScreenBtn->setIcon(QIcon(QStringLiteral(":image/unfull-screen.png")));
+    }
+    sliderBar->show();
+    playControl->show();
+    showBarInFull = true;
+}
+
+void korinplayer::adjustRenderRect(QSize size)
+{
+    if (!engine)
+        return;
+    const DisplayArea area{0, 0, size.width(), size.height()};
+    engine->set_render_rect(engine, area);
+    engine->expose_video(engine);
+}
+
+void korinplayer::changeControlBarPos(QSize size)
+{
+    // The two bars float over the blank strip under the video.
+    const int top = centralWidget->geometry().top() + size.height() - blankWidget->height();
+    const int sliderHeight = sliderBar->sizeHint().height();
+    sliderBar->setGeometry(0, top, size.width(), sliderHeight);
+    playControl->setGeometry(0, top + sliderHeight, size.width(), playControl->sizeHint().height());
+    sliderBar->raise();
+    playControl->raise();
+}
+
+void korinplayer::deleteImageInfo()
+{
+    delete imageInfo;
+    imageInfo = nullptr;
+}
+
+void korinplayer::closeEvent(QCloseEvent* event)
+{
+    timer->stop();
+    // The engine may still draw into the render window: take it down first.
+    if (engine) {
+        engine->reg_event_handler(engine, nullptr, nullptr);
+        engine->stop(engine);
+        engine->stop_wait_state_change(engine);
+        play_engine_destroy(engine);
+        engine = nullptr;
+    }
+    engineFile.clear();
+    if (renderVideoWidget) {
+        renderVideoWidget->close();
+        delete renderVideoWidget;
+        renderVideoWidget = nullptr;
+    }
+    event->accept();
+}

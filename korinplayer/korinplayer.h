@@ -1,0 +1,191 @@
+#ifndef KORIN_KORINPLAYER_H
+#define KORIN_KORINPLAYER_H
+
+#include <QFont>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QMediaContent>
+#include <QMediaPlaylist>
+#include <QPointer>
+#include <QSize>
+#include <QTime>
+#include <QUrl>
+
+#include "playengine.h"
+
+class QAction;
+class QLabel;
+class QTimer;
+class PlayControl;
+class SeekDialog;
+class SliderBar;
+class VideoFrame;
+class VideoWidget;
+class VolumWidget;
+
+enum MediaType { AUDIO_TYPE = 0, VIDEO_TYPE = 1, UNKNOW_TYPE = 2 };
+
+// Bit values: m_useSinks is a set of them.
+enum VideoSink {
+    UNKONWNSINK = 0,
+    OVERLAYSINK = 1,
+    GLIMAGESINK = 2,
+    KORINV4l2SINK = 4,
+    XIMAGESINK = 8,
+    FAKESINK = 16
+};
+
+// The main window's central widget; reports its size so the floating
+// control bars can follow it.
+class Widget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Widget(QWidget* parent = nullptr)
+        : QWidget(parent)
+    {
+    }
+
+signals:
+    void sizeChanged(QSize size);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+// Gray strip holding the menu buttons.
+class MenuBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MenuBar(QWidget* parent = nullptr)
+        : QWidget(parent)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+class korinplayer : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit korinplayer(QWidget* parent = nullptr);
+    ~korinplayer() override;
+
+    void analyzeCommandLine();
+    void addFile(const QString& path, bool play);
+    void addToPlaylist(const QString& path);
+    int addToPlaylist(const QStringList& list);
+    void startReadDir(const QString& folder, bool play, bool recursive);
+
+    VideoSink detectSOC();
+    void createPlayEngine(VideoSink sink);
+    void reCreatePipeline();
+    int preLoadFile(const QString& path);
+
+    void prepareBeforePlay(PlayControl* control);
+    void wait(int ms);
+
+    // Engine events arrive on an engine thread; context is the window.
+    static void event_callback(void* context, EventType event, void* data);
+
+    PlayEngine* engine = nullptr;
+    VideoFrame* videoWidget = nullptr;
+    QSize videoWidgetSizeBeforeFull = QSize(-1, -1);
+    VideoWidget* renderVideoWidget = nullptr;
+    Widget* centralWidget = nullptr;
+    QMediaPlaylist* playlist = nullptr;
+    QImage* imageInfo = nullptr;
+    QWidget* rateWidget = nullptr;
+    QLabel* ratelabel = nullptr;
+    SliderBar* sliderBar = nullptr;
+    QWidget* blankWidget = nullptr;
+    VolumWidget* volumWidget = nullptr;
+    PlayControl* playControl = nullptr;
+    bool isConnect = false;
+    QTimer* timer = nullptr;
+    QTimer* changeFullTimer = nullptr;
+    int rotation = 0;
+    VideoSink m_sink = UNKONWNSINK;
+    VideoSink m_preSink = UNKONWNSINK;
+    unsigned int m_useSinks = 0;
+    bool showBarInFull = false;
+    bool accurateSeek = false;
+    bool isGetThumbnail = false;
+    bool isThumbnailShown = false;
+    bool updateMediaInfo = false;
+    bool isRecursionDir = false;
+    bool subtitle_on = false;
+    bool external_subtitle_loaded = false;
+    bool render_subtitle_by_ui = false;
+    bool renderSubWaysChanged = false;
+    WId winID = 0;
+    QString dirPath;
+    korin_metadata metadata;
+    qint32 window_w = 0;
+    qint32 window_h = 0;
+    MediaType mediaType = UNKNOW_TYPE;
+
+    // "Render Subtitle by UI" (object name "menuRenderSubOpt"); the menus
+    // put it on screen.
+    QAction* menuRenderSubOpt = nullptr;
+    // The open seek dialog, if any; it deletes itself when closed.
+    QPointer<SeekDialog> seekDialog;
+    // URL of the file the current engine holds (empty after a rebuild).
+    QUrl engineFile;
+
+signals:
+    void durationChanged(qint64 duration);
+    void positionChanged(qint64 pos);
+    void playIndex(int index);
+    void errorOccur(QString str);
+    void updateInformation();
+    void stopPlay();
+    // Internal: end of stream, carried to the interface thread.
+    void endOfStream();
+
+public slots:
+    void showError(QString str);
+    void play(int index);
+    void pause();
+    bool stop();
+    void nextToPlay(int index);
+    void updateTime();
+    void seekBySlider(int seconds);
+    void showRateWidget(qreal rate);
+    bool setPlaybackRate(qreal rate);
+    void stepForward();
+    void stepRewind();
+    void setRepeatMode();
+    void changeRepeatMode(PlayControl* control);
+    void openSeekDialog();
+    void setTitle(QMediaContent mediaContent);
+    void showVolumWidget();
+    void updateInfo();
+    void changeFullOrNormal();
+    void adjustRenderRect(QSize size);
+    void changeControlBarPos(QSize size);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void startPlaying();
+    void resume();
+    void playNextAfterEos();
+    void changeRate(qreal rate);
+
+private:
+    void createMenuBar();
+    void createShortcuts();
+    void tryLoadLocalSubtitle(const QString& path);
+    bool forcedAccurateSeek() const;
+    void seekToNanoseconds(qint64 position, bool accurate);
+    void hideRateWidget(bool resetEngineRate);
+    void deleteImageInfo();
+};
+
+#endif
