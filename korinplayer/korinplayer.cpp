@@ -1,6 +1,8 @@
 #include "korinplayer.h"
 
 #include "colorkey.h"
+#include "playlistmodel.h"
+#include "playlistwidget.h"
 #include "playcontrol.h"
 #include "seekdialog.h"
 #include "sliderbar.h"
@@ -74,8 +76,15 @@ korinplayer::korinplayer(QWidget* parent)
         if (!isFullScreen())
             return;
         showBarInFull = !showBarInFull;
-        sliderBar->setVisible(showBarInFull);
-        playControl->setVisible(showBarInFull);
+        panelInFullscreen(showBarInFull);
+    });
+    panelDisappearInFull = new QTimer(this);
+    panelDisappearInFull->setInterval(5000);
+    panelDisappearInFull->setSingleShot(true);
+    connect(panelDisappearInFull, &QTimer::timeout, this, [this] {
+        showBarInFull = false;
+        sliderBar->hide();
+        playControl->hide();
     });
 
     createMenuBar();
@@ -100,6 +109,8 @@ korinplayer::korinplayer(QWidget* parent)
 
     playlist = new QMediaPlaylist(centralWidget);
     playlist->setPlaybackMode(QMediaPlaylist::Sequential);
+    connect(playlist, &QMediaPlaylist::currentIndexChanged, this, &korinplayer::playlistPositionChanged,
+            Qt::QueuedConnection);
 
     // A failed stop leaves the engine on its file: do not load another.
     connect(playControl, &PlayControl::previousTrack, this, [this] {
@@ -123,6 +134,20 @@ korinplayer::korinplayer(QWidget* parent)
             Qt::QueuedConnection);
     connect(centralWidget, &Widget::sizeChanged, this, &korinplayer::changeControlBarPos);
 
+    playlistWidget = new PlaylistWidget(playlist, centralWidget);
+    playlistWidget->hide();
+    connect(playlistWidget, &PlaylistWidget::add, this, [this] { openFile(false); });
+    connect(playlistWidget, &PlaylistWidget::addFolder, this, [this] { openDir(false); });
+    connect(playlistWidget, &PlaylistWidget::closeWidget, this, &korinplayer::showPlaylist);
+    connect(playlistWidget, &PlaylistWidget::play, this, [this](int index) {
+        if (!stop() || index < 0 || index >= playlist->mediaCount())
+            return;
+        const QString file = localFileOf(playlist->media(index));
+        playlist->setCurrentIndex(index);
+        if (preLoadFile(file) == 0)
+            nextToPlay(index);
+    });
+
     blankWidget = new QWidget(centralWidget);
     blankWidget->setFixedHeight(sliderBar->sizeHint().height() + playControl->sizeHint().height());
 
@@ -130,6 +155,7 @@ korinplayer::korinplayer(QWidget* parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     row->addWidget(videoWidget);
+    row->addWidget(playlistWidget);
     auto* column = new QVBoxLayout(centralWidget);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -164,6 +190,7 @@ korinplayer::korinplayer(QWidget* parent)
 
 korinplayer::~korinplayer()
 {
+    stopScans();
     delete seekDialog.data();
     if (engine) {
         engine->reg_event_handler(engine, nullptr, nullptr);
@@ -172,13 +199,6 @@ korinplayer::~korinplayer()
         engine = nullptr;
     }
     deleteImageInfo();
-}
-
-void korinplayer::createMenuBar()
-{
-    menuRenderSubOpt = new QAction(tr("Render Subtitle by UI"), this);
-    menuRenderSubOpt->setObjectName(QStringLiteral("menuRenderSubOpt"));
-    menuRenderSubOpt->setCheckable(true);
 }
 
 void korinplayer::createShortcuts()
@@ -243,6 +263,10 @@ void korinplayer::addFile(const QString& path, bool playIt)
         playlist->setCurrentIndex(-1);
         return;
     }
+    // A video may show its thumbnail instead of playing; media found to
+    // have no video plays.
+    if (mediaType == VIDEO_TYPE && isGetThumbnail && getVideoThumbnail() != PLAYENGINE_ERROR_NOT_SUPPORT)
+        return;
     nextToPlay(index);
 }
 
@@ -281,31 +305,54 @@ int korinplayer::addToPlaylist(const QStringList& list)
 
 void korinplayer::startReadDir(const QString& folder, bool playIt, bool recursive)
 {
-    // Synchronous listing; audio and video files by MIME type, by name.
-    QMimeDatabase mimes;
-    QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Readable,
-                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString mime = mimes.mimeTypeForFile(path).name();
-        if (mime.startsWith(QLatin1String("audio/")) || mime.startsWith(QLatin1String("video/")))
-            found << path;
-    }
-    found.sort();
-    const int first = playlist->mediaCount();
-    const int added = addToPlaylist(found);
-    if (added == 0)
+    auto* scan = new ReadDir(this, folder, playIt, recursive);
+    auto* watchdog = new QTimer(this);
+    watchdog->setInterval(3000000); // 50 minutes
+    watchdog->setSingleShot(true);
+    connect(scan, &ReadDir::finishRead, watchdog, &QTimer::stop, Qt::QueuedConnection);
+    connect(scan, &QThread::finished, watchdog, &QObject::deleteLater);
+    connect(scan, &ReadDir::finishRead, this, [this] {
+        if (!isConnect)
+            prepareBeforePlay(playControl);
+    }, Qt::QueuedConnection);
+    // Only a finished thread leaves the list: close must join the others.
+    connect(scan, &QThread::finished, this, [this, scan] { dirThreadRunList.removeAll(scan); },
+            Qt::QueuedConnection);
+    connect(scan, &QThread::finished, scan, &QObject::deleteLater);
+    QPointer<ReadDir> guard(scan);
+    connect(watchdog, &QTimer::timeout, this, [guard] {
+        // The walk checks the flag at every entry and ends by itself.
+        if (guard)
+            guard->setNeedQuit(true);
+        qDebug("read time out !!!\n\n");
+    });
+    watchdog->start();
+    dirThreadRunList.append(scan);
+    scan->start(QThread::InheritPriority);
+}
+
+void korinplayer::insertScanBatch(QPointer<ReadDir> scan, QList<QMediaContent> batch, bool playNow)
+{
+    if (!scan || scan->getNeedQuit() || batch.isEmpty())
         return;
-    dirPath = QFileInfo(folder).absoluteFilePath();
-    if (!isConnect)
-        prepareBeforePlay(playControl);
-    // During construction the start timer plays item 0 once the window shows.
-    if (playIt && centralWidget->isVisible()) {
-        playlist->setCurrentIndex(first);
-        if (preLoadFile(localFileOf(playlist->media(first))) == 0)
-            nextToPlay(first);
+    QMutexLocker lock(&ReadDir::mutex);
+    const int first = playlist->mediaCount();
+    playlist->insertMedia(first, batch);
+    if (playNow && !scan->getNeedQuit()) {
+        emit stopPlay();
+        emit playIndex(first);
     }
+}
+
+void korinplayer::stopScans()
+{
+    // Every scan not yet deleted, also one whose end is still on its way.
+    const QList<ReadDir*> scans = findChildren<ReadDir*>(QString(), Qt::FindDirectChildrenOnly);
+    for (ReadDir* scan : scans)
+        scan->setNeedQuit(true);
+    for (ReadDir* scan : scans)
+        scan->wait();
+    dirThreadRunList.clear();
 }
 
 VideoSink korinplayer::detectSOC()
@@ -848,40 +895,6 @@ void korinplayer::updateInfo()
         mediaType = UNKNOW_TYPE;
 }
 
-void korinplayer::changeFullOrNormal()
-{
-    if (isFullScreen()) {
-        showNormal();
-        playControl->fullScreenBtn->setIcon(QIcon(QStringLiteral(":image/full-screen.png")));
-    } else {
-        showFullScreen();
-        playControl->fullScreenBtn->setIcon(QIcon(QStringLiteral(":image/unfull-screen.png")));
-    }
-    sliderBar->show();
-    playControl->show();
-    showBarInFull = true;
-}
-
-void korinplayer::adjustRenderRect(QSize size)
-{
-    if (!engine)
-        return;
-    const DisplayArea area{0, 0, size.width(), size.height()};
-    engine->set_render_rect(engine, area);
-    engine->expose_video(engine);
-}
-
-void korinplayer::changeControlBarPos(QSize size)
-{
-    // The two bars float over the blank strip under the video.
-    const int top = centralWidget->geometry().top() + size.height() - blankWidget->height();
-    const int sliderHeight = sliderBar->sizeHint().height();
-    sliderBar->setGeometry(0, top, size.width(), sliderHeight);
-    playControl->setGeometry(0, top + sliderHeight, size.width(), playControl->sizeHint().height());
-    sliderBar->raise();
-    playControl->raise();
-}
-
 void korinplayer::deleteImageInfo()
 {
     delete imageInfo;
@@ -900,6 +913,7 @@ void korinplayer::closeEvent(QCloseEvent* event)
         engine = nullptr;
     }
     engineFile.clear();
+    stopScans();
     if (renderVideoWidget) {
         renderVideoWidget->close();
         delete renderVideoWidget;

@@ -8,14 +8,19 @@
 #include <QMediaContent>
 #include <QMediaPlaylist>
 #include <QPointer>
+#include <QColor>
 #include <QSize>
 #include <QTime>
 #include <QUrl>
 
 #include "playengine.h"
+#include "readdir.h"
 
 class QAction;
+class QActionGroup;
 class QLabel;
+class QMenu;
+class PlaylistWidget;
 class QTimer;
 class PlayControl;
 class SeekDialog;
@@ -85,6 +90,19 @@ public:
     void createPlayEngine(VideoSink sink);
     void reCreatePipeline();
     int preLoadFile(const QString& path);
+    int getVideoThumbnail();
+    void changetoFull();
+    void changetoNormal();
+    // Adds files from the file dialog; with play, the last one is played.
+    void openFiles(const QStringList& files, bool play);
+    // The view entries of the menus; each also runs from its menu action.
+    void resizeRender(int fraction); // 1 full window, 2 half, 4 quarter
+    void moveRender(int dx, int dy); // steps of 50 pixels
+    void aspectEntry(int entry);     // 0 original ratio, 1 full fill, 2 original size
+    void stopScans();
+    // A finished scan's batch, on this thread; skipped once the scan was
+    // told to quit (the window is closing or the scan timed out).
+    void insertScanBatch(QPointer<ReadDir> scan, QList<QMediaContent> batch, bool playNow);
 
     void prepareBeforePlay(PlayControl* control);
     void wait(int ms);
@@ -96,6 +114,8 @@ public:
     VideoFrame* videoWidget = nullptr;
     QSize videoWidgetSizeBeforeFull = QSize(-1, -1);
     VideoWidget* renderVideoWidget = nullptr;
+    PlaylistWidget* playlistWidget = nullptr;
+    QList<ReadDir*> dirThreadRunList;
     Widget* centralWidget = nullptr;
     QMediaPlaylist* playlist = nullptr;
     QImage* imageInfo = nullptr;
@@ -108,6 +128,7 @@ public:
     bool isConnect = false;
     QTimer* timer = nullptr;
     QTimer* changeFullTimer = nullptr;
+    QTimer* panelDisappearInFull = nullptr;
     int rotation = 0;
     VideoSink m_sink = UNKONWNSINK;
     VideoSink m_preSink = UNKONWNSINK;
@@ -128,6 +149,12 @@ public:
     qint32 window_w = 0;
     qint32 window_h = 0;
     MediaType mediaType = UNKNOW_TYPE;
+    // Subtitle look; the Subtitle menu edits them.
+    QFont subtitle_font;
+    QColor subtitle_color;
+    QColor subtitle_outline_color;
+    bool subtitle_shaded_background = false;
+    int subPos = 7;
 
     // "Render Subtitle by UI" (object name "menuRenderSubOpt"); the menus
     // put it on screen.
@@ -136,6 +163,11 @@ public:
     QPointer<SeekDialog> seekDialog;
     // URL of the file the current engine holds (empty after a rebuild).
     QUrl engineFile;
+    QMenu* menuVideo = nullptr;
+    QMenu* menuAudio = nullptr;
+    QMenu* menuSubtitle = nullptr;
+    QActionGroup* videoTrackGroup = nullptr;
+    QActionGroup* audioTrackGroup = nullptr;
 
 signals:
     void durationChanged(qint64 duration);
@@ -168,6 +200,14 @@ public slots:
     void changeFullOrNormal();
     void adjustRenderRect(QSize size);
     void changeControlBarPos(QSize size);
+    void openFile(bool byPlaylist);
+    void openDir(bool byPlaylist);
+    void showPlaylist();
+    void about();
+    void rotate(int degree);
+    void adjustAspectPlayPos(Qt::AspectRatioMode mode);
+    void panelInFullscreen(bool isShow);
+    void playlistPositionChanged(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -180,6 +220,8 @@ private slots:
 
 private:
     void createMenuBar();
+    void fillTrackMenu(QMenu* menu, bool video);
+    void buildSinkMenu(QMenu* menu);
     void createShortcuts();
     void tryLoadLocalSubtitle(const QString& path);
     bool forcedAccurateSeek() const;

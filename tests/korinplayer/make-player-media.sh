@@ -7,9 +7,10 @@
 #   dir/c.mp4, dir/sub/d.mp4, dir/notes.txt   a folder to scan
 #   bad-random.mkv       random bytes; bad-text.mp4 a text file;
 #   bad-truncated.mp4    the first half of long.mp4 (no index)
+#   two-audio.mp4        4 s, H.264 + two AAC tracks (440 Hz, then silence)
 set -euo pipefail
 out=${1:?usage: make-player-media.sh OUTDIR}
-STAMP=2
+STAMP=3
 mkdir -p "$out/dir/sub"
 cd "$out"
 if [[ -f .stamp && $(cat .stamp) == "$STAMP" ]]; then
@@ -39,4 +40,11 @@ echo "not media" > dir/notes.txt
 head -c 65536 /dev/urandom > bad-random.mkv
 printf 'this is only text, not a video\n%.0s' {1..200} > bad-text.mp4
 head -c $(( $(stat -c %s long.mp4) / 2 )) long.mp4 > bad-truncated.mp4
+gst-launch-1.0 -q mp4mux name=m ! filesink location=two-audio.mp4.part \
+  videotestsrc num-buffers=100 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! $H264 ! queue ! m. \
+  audiotestsrc num-buffers=200 samplesperbuffer=960 freq=440 ! audio/x-raw,rate=48000,channels=2 \
+    ! avenc_aac ! aacparse ! queue ! m. \
+  audiotestsrc num-buffers=200 samplesperbuffer=960 wave=silence ! audio/x-raw,rate=48000,channels=1 \
+    ! avenc_aac ! aacparse ! queue ! m.
+mv two-audio.mp4.part two-audio.mp4
 echo "$STAMP" > .stamp

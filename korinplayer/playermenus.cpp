@@ -1,0 +1,337 @@
+// The menu row, its entries, the file and folder dialogs, About.
+#include "korinplayer.h"
+#include "opendirdlg.h"
+#include "playcontrol.h"
+#include "playlistmodel.h"
+#include "playlistwidget.h"
+#include "videowidget.h"
+
+#include <QAbstractItemView>
+#include <QActionGroup>
+#include <QDialog>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegExp>
+#include <QToolButton>
+#include <QTableView>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace {
+const char* const kSinkNames[] = {"overlaysink", "glimagesink", "korinv4lsink", "ximagesink"};
+const VideoSink kSinks[] = {OVERLAYSINK, GLIMAGESINK, KORINV4l2SINK, XIMAGESINK};
+
+// Fixed-size text field of the engine's metadata, never read past its end.
+template <size_t N>
+QString field(const gchar (&text)[N])
+{
+    return QString::fromUtf8(text, int(qstrnlen(text, N)));
+}
+} // namespace
+
+void korinplayer::createMenuBar()
+{
+    subtitle_font = QFont(QStringLiteral("Sans"), 18, QFont::Bold);
+    subtitle_color = Qt::white;
+    subtitle_outline_color = Qt::white;
+    subtitle_shaded_background = false;
+    subPos = 7;
+
+    auto* bar = new MenuBar(this);
+    bar->setObjectName(QStringLiteral("menuBar"));
+    bar->setCursor(Qt::ArrowCursor);
+    bar->setContentsMargins(0, 0, 0, 0);
+    auto* row = new QHBoxLayout(bar);
+    row->setSpacing(0);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    auto addButton = [&](const QString& text, const char* menuName) {
+        auto* button = new QToolButton(bar);
+        button->setText(text);
+        button->setAutoRaise(true);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setCursor(Qt::ArrowCursor);
+        button->setStyleSheet(QStringLiteral(
+            "QToolButton {border: none;min-height: 45px;min-width:50px} "
+            "QToolButton::menu-indicator{image:None;} QToolButton:pressed{background-color: white}"));
+        auto* menu = new QMenu(button);
+        if (menuName)
+            menu->setObjectName(QLatin1String(menuName));
+        button->setMenu(menu);
+        row->addWidget(button);
+        return menu;
+    };
+
+    QMenu* file = addButton(tr("File"), nullptr);
+    connect(file->addAction(tr("Open File")), &QAction::triggered, this, [this] { openFile(true); });
+    connect(file->addAction(tr("Open Folder")), &QAction::triggered, this, [this] { openDir(true); });
+    connect(file->addAction(tr("Playlist")), &QAction::triggered, this, &korinplayer::showPlaylist);
+    file->addSeparator();
+    connect(file->addAction(tr("Quit")), &QAction::triggered, this, &QWidget::close);
+
+    QMenu* rot = addButton(tr("Rotate"), "menuRotate");
+    for (int i = 0; i < 4; ++i)
+        connect(rot->addAction(tr("Rotate %1").arg(i * 90)), &QAction::triggered, this, [this, i] {
+            rotation = i * 90;
+            rotate(rotation);
+        });
+
+    QMenu* size = addButton(tr("Resize"), "menuResize");
+    const int fractions[] = {1, 2, 4};
+    const char* sizeNames[] = {"Full Window", "1/2 Center", "1/4 Center"};
+    for (int i = 0; i < 3; ++i)
+        connect(size->addAction(tr(sizeNames[i])), &QAction::triggered, this,
+                [this, f = fractions[i]] { resizeRender(f); });
+
+    QMenu* move = addButton(tr("Move"), "menuMove");
+    move->parentWidget()->setObjectName(QStringLiteral("menuMoveBtn"));
+    const struct {
+        const char* text;
+        int dx, dy;
+    } moves[] = {{"Move Left", -1, 0}, {"Move Right", 1, 0}, {"Move Up", 0, -1}, {"Move Down", 0, 1}};
+    for (const auto& m : moves)
+        connect(move->addAction(tr(m.text)), &QAction::triggered, this,
+                [this, dx = m.dx, dy = m.dy] { moveRender(dx, dy); });
+
+    menuVideo = addButton(tr("Video Track"), "menuVideo");
+    connect(menuVideo, &QMenu::aboutToShow, this, [this] { fillTrackMenu(menuVideo, true); });
+    menuAudio = addButton(tr("Audio Track"), "menuAudio");
+    connect(menuAudio, &QMenu::aboutToShow, this, [this] { fillTrackMenu(menuAudio, false); });
+
+    // Subtitle entries: their actions come with the subtitle display.
+    menuSubtitle = addButton(tr("Subtitle"), "menuSubtitle");
+    menuSubtitle->addAction(tr("Subtitle Font ..."));
+    menuSubtitle->addAction(tr("Subtitle Color ..."));
+    menuSubtitle->addAction(tr("Subtitle Outline Color ..."))
+        ->setObjectName(QStringLiteral("SubOutlineColorAction"));
+    QMenu* pos = menuSubtitle->addMenu(tr("Adjust Sub Position"));
+    pos->setObjectName(QStringLiteral("SubPosMenu"));
+    auto* posGroup = new QActionGroup(pos);
+    posGroup->setExclusive(true);
+    const char* posNames[] = {"Top Left",    "Top Central",   "Top Right",
+                              "Central Left", "Central",       "Central Right",
+                              "Button Left", "Button Central", "Button Right"};
+    for (int i = 0; i < 9; ++i) {
+        QAction* a = pos->addAction(tr(posNames[i]));
+        a->setCheckable(true);
+        a->setData(i);
+        a->setChecked(i == subPos);
+        posGroup->addAction(a);
+    }
+    menuSubtitle->addSeparator();
+
+    QMenu* aspect = addButton(tr("Aspect"), "menuAspect");
+    const char* aspectNames[] = {"Original Ratio", "Full Fill", "Original Size"};
+    for (int i = 0; i < 3; ++i)
+        connect(aspect->addAction(tr(aspectNames[i])), &QAction::triggered, this, [this, i] { aspectEntry(i); });
+
+    QMenu* option = addButton(tr("Option"), "menuOption");
+    auto addSwitch = [&](const QString& text, const char* name, bool on, bool* flag) {
+        QAction* a = option->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        a->setCheckable(true);
+        a->setChecked(on);
+        if (flag)
+            connect(a, &QAction::toggled, this, [flag](bool checked) { *flag = checked; });
+        return a;
+    };
+    addSwitch(tr("Accurate Seek"), "menuAccurate", false, &accurateSeek);
+    addSwitch(tr("Get Thumbnail First"), "menuGetThumbnail", isGetThumbnail, &isGetThumbnail);
+    addSwitch(tr("Recursion Dir"), "menuRecursionDir", isRecursionDir, &isRecursionDir);
+    menuRenderSubOpt = addSwitch(tr("Render Subtitle by UI"), "menuRenderSubOpt", render_subtitle_by_ui, nullptr);
+    connect(menuRenderSubOpt, &QAction::triggered, this, [this] {
+        renderSubWaysChanged = true;
+        if (playControl->getState() == GST_STATE_NULL)
+            reCreatePipeline();
+    });
+    QMenu* sinks = option->addMenu(tr("Choose Video sink"));
+    sinks->setObjectName(QStringLiteral("menuVideoSink"));
+    buildSinkMenu(sinks);
+
+    QMenu* aboutMenu = addButton(tr("About"), "menuAbout");
+    QAction* aboutAction = aboutMenu->addAction(tr("About"));
+    aboutAction->setObjectName(QStringLiteral("menuAbout"));
+    connect(aboutAction, &QAction::triggered, this, &korinplayer::about);
+
+    row->addStretch();
+    setMenuWidget(bar);
+}
+
+void korinplayer::buildSinkMenu(QMenu* menu)
+{
+    const VideoSink detected = detectSOC();
+    auto* group = new QActionGroup(menu);
+    group->setExclusive(true);
+    QList<QPair<QString, VideoSink>> entries;
+    for (int i = 0; i < 4; ++i)
+        if (m_useSinks & unsigned(kSinks[i]))
+            entries << qMakePair(QString::fromLatin1(kSinkNames[i]), kSinks[i]);
+    if (entries.isEmpty())
+        entries << qMakePair(QStringLiteral("unkonwn sink"), UNKONWNSINK);
+    for (const auto& e : entries) {
+        QAction* a = menu->addAction(e.first);
+        a->setCheckable(true);
+        a->setChecked(e.second == detected);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, sink = e.second] {
+            m_sink = sink;
+            // While something is loaded the change waits for the next stop.
+            if (playControl->getState() == GST_STATE_NULL)
+                reCreatePipeline();
+        });
+    }
+}
+
+void korinplayer::fillTrackMenu(QMenu* menu, bool video)
+{
+    QActionGroup*& group = video ? videoTrackGroup : audioTrackGroup;
+    gint count = 0, cur = -1;
+    if (engine) {
+        if (engine->get_metadata(engine, &metadata) != PLAYENGINE_SUCCESS)
+            std::memset(&metadata, 0, sizeof metadata);
+        if ((video ? engine->get_video_num(engine, &count) : engine->get_audio_num(engine, &count))
+            != PLAYENGINE_SUCCESS)
+            count = 0;
+        if ((video ? engine->get_cur_video_no(engine, &cur) : engine->get_cur_audio_no(engine, &cur))
+            != PLAYENGINE_SUCCESS)
+            cur = -1;
+    }
+    if (group) {
+        for (QAction* a : group->actions()) {
+            disconnect(a, nullptr, this, nullptr);
+            delete a;
+        }
+        delete group;
+        group = nullptr;
+        menu->clear();
+    }
+    if (count <= 0)
+        return;
+    group = new QActionGroup(menu);
+    group->setExclusive(true);
+    const int known = qMin(video ? metadata.n_video : metadata.n_audio, KORIN_METADATA_MAX_TRACKS);
+    for (int i = 0; i < count; ++i) {
+        // Languages are known for the first tracks only.
+        QString language = QStringLiteral("unknown");
+        if (i < known) {
+            language = video ? field(metadata.video_info[i].language) : field(metadata.audio_info[i].language);
+            if (language.isEmpty())
+                language = QStringLiteral("unknown");
+        }
+        QAction* a = new QAction(video ? tr("Video %1: language: %2").arg(i + 1).arg(language)
+                                       : tr("Audio %1: %2").arg(i + 1).arg(language),
+                                 group);
+        a->setCheckable(true);
+        a->setChecked(i == cur);
+        menu->addAction(a);
+        connect(a, &QAction::triggered, this, [this, a, video] {
+            QRegExp digits(QStringLiteral("(\\d+)"));
+            if (digits.indexIn(a->text()) < 0 || !engine)
+                return;
+            const int track = digits.cap(1).toInt() - 1;
+            if (video)
+                engine->select_video(engine, track);
+            else
+                engine->select_audio(engine, track);
+        });
+    }
+}
+
+void korinplayer::openFile(bool byPlaylist)
+{
+    QFileDialog dialog(this, tr("Open media file"), dirPath.isEmpty() ? QStringLiteral(".") : dirPath);
+    dialog.setNameFilters(
+        {QStringLiteral("Media files(*.mp4 *.mov *.f4v *.rm *.rmvb *.3gp *.avi *.wmv *.asf *.mkv *.flv *.mpg *.vob "
+                        "*.ts *.m2ts *.mpeg *.aac *.adts *.wav *.flac *.ogg *.m4a *.wma *.mka *.mp3 *.webm)"),
+         QStringLiteral("All (*)")});
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    if (auto* list = dialog.findChild<QListView*>(QStringLiteral("listView")))
+        list->setDragEnabled(false);
+    if (auto* tree = dialog.findChild<QTreeView*>())
+        tree->setDragEnabled(false);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (byPlaylist)
+        deleteImageInfo();
+    const QStringList files = dialog.selectedFiles();
+    dialog.hide();
+    repaint();
+    if (renderVideoWidget)
+        renderVideoWidget->repaint();
+    openFiles(files, byPlaylist);
+}
+
+void korinplayer::openFiles(const QStringList& files, bool playIt)
+{
+    if (files.isEmpty())
+        return;
+    if (playIt)
+        stop();
+    if (!isConnect)
+        prepareBeforePlay(playControl);
+    // All are appended in order; only the last is loaded and played.
+    for (int i = 0; i < files.size(); ++i)
+        addFile(files.at(i), playIt && i == files.size() - 1);
+}
+
+void korinplayer::openDir(bool playNow)
+{
+    auto* dialog = new OpenDirDlg(this, dirPath);
+    connect(dialog, &OpenDirDlg::selectedPath, this, [this](const QString& path) { dirPath = path; });
+    if (dialog->exec() == QDialog::Accepted)
+        startReadDir(dirPath, playNow, isRecursionDir);
+    dialog->hide();
+    delete dialog;
+    repaint();
+}
+
+void korinplayer::showPlaylist()
+{
+    playlistWidget->setVisible(!playlistWidget->isVisible());
+    if (renderVideoWidget)
+        renderVideoWidget->repaint();
+}
+
+void korinplayer::about()
+{
+    auto* dialog = new QDialog(this);
+    dialog->setWindowTitle(QStringLiteral("About KorinPlayer"));
+    dialog->setModal(true);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* title = new QLabel(QStringLiteral("KorinPlayer  1.0.0"), dialog);
+    title->setFont(QFont(QStringLiteral("Times"), 14, QFont::Bold));
+    auto* text = new QLabel(QStringLiteral("KorinPlayer is a Qt5 demo media player integrated with Halvane "
+                                           "Gstreamer 1.0 framework for X11 graphics."),
+                            dialog);
+    QFont textFont = text->font();
+    textFont.setPointSize(12);
+    text->setFont(textFont);
+    auto* keys = new QLabel(QStringLiteral("Keys: Alt+Right forward 10 s, Alt+Left back 10 s, Ctrl+G go to time; "
+                                           "double click on the video: full screen"),
+                            dialog);
+    QFont keyFont = keys->font();
+    keyFont.setPixelSize(11);
+    keyFont.setWeight(QFont::Normal);
+    keys->setFont(keyFont);
+    auto* close = new QPushButton(tr("Close"), dialog);
+    connect(close, &QPushButton::clicked, dialog, &QDialog::close);
+    auto* column = new QVBoxLayout(dialog);
+    for (QLabel* l : {title, text, keys})
+        column->addWidget(l, 0, Qt::AlignHCenter);
+    column->addWidget(close, 0, Qt::AlignRight);
+    dialog->show();
+}
+
+void korinplayer::playlistPositionChanged(int index)
+{
+    if (playlistWidget)
+        playlistWidget->getTableView()->setCurrentIndex(playlistWidget->getPlaylistModel()->index(index, 0));
+}

@@ -1,0 +1,328 @@
+#include "readdir.h"
+
+#include "korinplayer.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QMimeDatabase>
+#include <QPointer>
+#include <QRegExp>
+#include <QSet>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+
+#include <cstring>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+QMutex ReadDir::quitMutex;
+QMutex ReadDir::mutex;
+
+ReadDir::ReadDir(QObject* parent, QString path, bool playNow, bool recursion)
+    : QThread(parent)
+    , m_dirPath(std::move(path))
+    , m_playNow(playNow)
+    , m_isRecursion(recursion)
+{
+}
+
+void ReadDir::setNeedQuit(bool quit)
+{
+    QMutexLocker lock(&quitMutex);
+    m_needQuit = quit;
+}
+
+bool ReadDir::getNeedQuit()
+{
+    QMutexLocker lock(&quitMutex);
+    return m_needQuit;
+}
+
+bool ReadDir::identifyFile(QFileInfo& info)
+{
+    return info.isFile() && nameIsMedia(info.fileName());
+}
+
+bool ReadDir::nameIsMedia(const QString& name)
+{
+    static const QRegExp media(QStringLiteral("(video/)|(audio/)|(application/x-3gp)|(application/ogg)|"
+                                              "(application/x-annodex)|(application/vnd.rn-realmedia)|"
+                                              "(application/x-linguist)"),
+                               Qt::CaseInsensitive);
+    QRegExp re(media); // QRegExp keeps match state: one per call
+    static const QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    if (re.indexIn(type.name()) >= 0)
+        return true;
+    for (const QString& alias : type.aliases())
+        if (re.indexIn(alias) >= 0)
+            return true;
+    return false;
+}
+
+namespace {
+// Name patterns of the MIME database other than a plain "*.ending": literal
+// names, prefixes, suffixes without a dot and wildcard forms. A name that
+// matches none of them has a type that depends only on what follows its
+// first dot, which lets a scan reuse one answer per ending.
+struct OddPatterns {
+    QSet<QString> names;
+    QStringList prefixes, suffixes;
+    QList<QPair<QString, QRegExp>> wild; // literal part that must occur, pattern
+    bool complete = false; // false: no pattern list found, never reuse
+
+    OddPatterns()
+    {
+        // The glob lists the MIME database itself reads (type properties
+        // would make it parse every type's XML).
+        const QRegExp plain(QStringLiteral("\\*\\.[^*?\\[]+"));
+        const QStringList lists =
+            QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("mime/globs2"));
+        for (const QString& list : lists) {
+            QFile file(list);
+            if (!file.open(QIODevice::ReadOnly))
+                return;
+            while (!file.atEnd()) {
+                const QList<QByteArray> parts = file.readLine().trimmed().split(':');
+                if (parts.size() < 3 || parts.at(0).startsWith('#'))
+                    continue;
+                add(QString::fromUtf8(parts.at(2)).toLower(), plain);
+            }
+        }
+        complete = !lists.isEmpty();
+    }
+    void add(const QString& glob, const QRegExp& plain)
+    {
+        if (plain.exactMatch(glob))
+            return;
+        const int star = glob.indexOf(QLatin1Char('*'));
+        const bool other = glob.contains(QLatin1Char('?')) || glob.contains(QLatin1Char('['));
+        if (star < 0 && !other)
+            names.insert(glob);
+        else if (!other && star == glob.size() - 1 && glob.count(QLatin1Char('*')) == 1)
+            prefixes << glob.left(star);
+        else if (!other && star == 0 && glob.count(QLatin1Char('*')) == 1)
+            suffixes << glob.mid(1);
+        else
+            wild << qMakePair(longestLiteral(glob), QRegExp(glob, Qt::CaseInsensitive, QRegExp::Wildcard));
+        // The same in bytes, for names in plain ASCII.
+        const QByteArray g = glob.toUtf8();
+        if (star < 0 && !other) {
+            namesB.insert(g);
+        } else if (!other && star == glob.size() - 1 && glob.count(QLatin1Char('*')) == 1) {
+            prefixesB << g.left(star);
+        } else if (!other && star == 0 && glob.count(QLatin1Char('*')) == 1) {
+            suffixesB << g.mid(1);
+        } else {
+            Wild w{g, longestLiteral(glob).toUtf8(), -1};
+            // "*rest" with no other star: only the last characters count.
+            if (star == 0 && glob.count(QLatin1Char('*')) == 1) {
+                w.pattern = g.mid(1);
+                w.tail = 0;
+                for (int i = 0; i < w.pattern.size(); ++i, ++w.tail)
+                    if (w.pattern.at(i) == '[')
+                        while (i < w.pattern.size() && w.pattern.at(i) != ']')
+                            ++i;
+            }
+            wildB << w;
+        }
+    }
+    struct Wild {
+        QByteArray pattern, literal;
+        int tail; // characters "*rest" matches at the end, or -1
+    };
+    QSet<QByteArray> namesB;
+    QList<QByteArray> prefixesB, suffixesB;
+    QList<Wild> wildB;
+
+    // -1: not plain ASCII (ask matches()); else whether an odd pattern fits.
+    int matchesAscii(const char* name) const
+    {
+        if (!complete)
+            return 1;
+        char lower[512];
+        size_t len = 0;
+        for (; name[len]; ++len) {
+            const unsigned char c = static_cast<unsigned char>(name[len]);
+            if (c >= 0x80 || len + 1 >= sizeof lower)
+                return -1;
+            lower[len] = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        lower[len] = 0;
+        const QByteArray view = QByteArray::fromRawData(lower, int(len));
+        if (namesB.contains(view))
+            return 1;
+        for (const QByteArray& p : prefixesB)
+            if (view.startsWith(p))
+                return 1;
+        for (const QByteArray& x : suffixesB)
+            if (view.endsWith(x))
+                return 1;
+        for (const Wild& w : wildB) {
+            if (w.tail >= 0) {
+                if (len >= size_t(w.tail) && ::fnmatch(w.pattern.constData(), lower + len - w.tail, 0) == 0)
+                    return 1;
+            } else if (std::strstr(lower, w.literal.constData())
+                       && ::fnmatch(w.pattern.constData(), lower, 0) == 0) {
+                return 1;
+            }
+        }
+        return 0;
+    }
+    static QString longestLiteral(const QString& glob)
+    {
+        QString best, run;
+        bool inSet = false;
+        for (const QChar c : glob) {
+            if (c == QLatin1Char('['))
+                inSet = true;
+            if (inSet || c == QLatin1Char('*') || c == QLatin1Char('?')) {
+                if (run.size() > best.size())
+                    best = run;
+                run.clear();
+            } else {
+                run += c;
+            }
+            if (c == QLatin1Char(']'))
+                inSet = false;
+        }
+        return run.size() > best.size() ? run : best;
+    }
+    bool matches(const QString& name) const
+    {
+        if (!complete)
+            return true;
+        const QString lower = name.toLower();
+        if (names.contains(lower))
+            return true;
+        for (const QString& p : prefixes)
+            if (lower.startsWith(p))
+                return true;
+        for (const QString& s : suffixes)
+            if (lower.endsWith(s))
+                return true;
+        for (const auto& w : wild)
+            if (lower.contains(w.first) && w.second.exactMatch(lower))
+                return true;
+        return false;
+    }
+};
+const OddPatterns& odd()
+{
+    static const OddPatterns patterns;
+    return patterns;
+}
+} // namespace
+
+bool ReadDir::isMediaName(const QString& name)
+{
+    if (odd().matches(name))
+        return nameIsMedia(name);
+    const int dot = name.indexOf(QLatin1Char('.'));
+    return isMediaEnding(QFile::encodeName(dot < 0 ? QString() : name.mid(dot)), name);
+}
+
+bool ReadDir::isMediaEnding(const QByteArray& ending, const QString& name)
+{
+    auto known = m_knownEndings.constFind(ending);
+    if (known == m_knownEndings.constEnd())
+        known = m_knownEndings.insert(QByteArray(ending.constData(), ending.size()), nameIsMedia(name));
+    return *known;
+}
+
+bool ReadDir::isMediaEntry(const char* name)
+{
+    const int odd_ = odd().matchesAscii(name);
+    if (odd_ < 0)
+        return isMediaName(QFile::decodeName(name));
+    if (odd_ > 0)
+        return nameIsMedia(QFile::decodeName(name));
+    const char* dot = std::strchr(name, '.');
+    const QByteArray ending = dot ? QByteArray::fromRawData(dot, int(std::strlen(dot))) : QByteArray();
+    auto known = m_knownEndings.constFind(ending);
+    if (known != m_knownEndings.constEnd())
+        return *known;
+    return isMediaEnding(ending, QFile::decodeName(name));
+}
+
+void ReadDir::run()
+{
+    // The walk needs no engine: it only names files.
+    setTerminationEnabled(true);
+    if (!QFileInfo(m_dirPath).isDir())
+        return;
+
+    // Depth first; in each folder its files by name, then its subfolders by
+    // name, so a folder plays in a stable order. Hidden entries are left
+    // out, links to folders are not followed (no loops), unreadable folders
+    // list nothing.
+    QList<QByteArray> pending{QFile::encodeName(QDir(m_dirPath).absolutePath())};
+    while (!pending.isEmpty() && !getNeedQuit()) {
+        const QByteArray dir = pending.takeLast();
+        DIR* handle = ::opendir(dir.constData());
+        if (!handle)
+            continue;
+        QStringList files;
+        QList<QByteArray> subdirs;
+        while (const dirent* entry = ::readdir(handle)) {
+            if (getNeedQuit())
+                break;
+            if (entry->d_name[0] == '.')
+                continue;
+            bool isDir = entry->d_type == DT_DIR, isFile = entry->d_type == DT_REG;
+            const QByteArray path = isFile ? QByteArray() : dir + '/' + entry->d_name;
+            if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+                struct stat st;
+                if (::lstat(path.constData(), &st) != 0)
+                    continue;
+                isDir = S_ISDIR(st.st_mode);
+                isFile = S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0
+                                                 && S_ISREG(st.st_mode));
+            }
+            if (isDir) {
+                if (m_isRecursion)
+                    subdirs << path;
+                continue;
+            }
+            if (!isFile)
+                continue;
+            // A name not valid in the locale's encoding would not lead back
+            // to its file: skipped.
+            if (!isMediaEntry(entry->d_name))
+                continue;
+            const QString name = QFile::decodeName(entry->d_name);
+            if (QFile::encodeName(name) == entry->d_name)
+                files << name;
+        }
+        ::closedir(handle);
+        std::sort(files.begin(), files.end());
+        const QString prefix = QFile::decodeName(dir) + QLatin1Char('/');
+        for (const QString& f : qAsConst(files))
+            m_medialist << QMediaContent(QUrl::fromLocalFile(prefix + f));
+        std::sort(subdirs.begin(), subdirs.end(), std::greater<QByteArray>());
+        pending << subdirs;
+    }
+    if (getNeedQuit()) {
+        m_medialist.clear();
+        return;
+    }
+    emit finishRead();
+    qDebug("read dir finished \n");
+    if (m_medialist.isEmpty())
+        return;
+    auto* window = qobject_cast<korinplayer*>(parent());
+    if (!window)
+        return;
+    // Playlist, model and views belong to the window's thread: hand the
+    // batch over (never blocking, so closing the window cannot deadlock).
+    QPointer<ReadDir> self(this);
+    const QList<QMediaContent> batch = m_medialist;
+    const bool playNow = m_playNow;
+    QMetaObject::invokeMethod(
+        window, [window, self, batch, playNow] { window->insertScanBatch(self, batch, playNow); },
+        Qt::QueuedConnection);
+    m_medialist.clear();
+}

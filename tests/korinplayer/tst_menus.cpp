@@ -1,0 +1,213 @@
+// The menu row and the video area on the real engine: rotation, resize,
+// move and aspect reaching the engine, full screen in and out, the track
+// menus, thumbnails, opening several files, and every entry without engine.
+#include "korinplayer.h"
+#include "loadstylesheet.h"
+#include "playcontrol.h"
+#include "playlistwidget.h"
+#include "sliderbar.h"
+#include "videowidget.h"
+
+#include <QMenu>
+#include <QMessageBox>
+#include <QAbstractButton>
+#include <QToolButton>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+QString media(const char* name)
+{
+    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
+}
+
+// Closes message boxes as they appear and keeps their texts.
+struct BoxCloser : QObject {
+    BoxCloser()
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top))
+                    if (box->isVisible()) {
+                        texts << box->text();
+                        box->button(QMessageBox::Close)->click();
+                    }
+        });
+        timer.start(50);
+    }
+    QStringList texts;
+    QTimer timer;
+};
+} // namespace
+
+class TestMenus : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<korinplayer> w;
+
+    QAction* action(const QString& text)
+    {
+        for (QAction* a : w->menuWidget()->findChildren<QAction*>())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    }
+    void trigger(const char* text)
+    {
+        QAction* a = action(QLatin1String(text));
+        QVERIFY2(a, text);
+        a->trigger();
+    }
+    bool start(const QStringList& files)
+    {
+        w.reset(new korinplayer);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()) || !w->engine)
+            return false;
+        w->openFiles(files, true);
+        return QTest::qWaitFor([this] { return w->playControl->getState() == GST_STATE_PLAYING; }, 10000);
+    }
+    DisplayArea area()
+    {
+        DisplayArea a{-1, -1, -1, -1};
+        w->engine->get_display_area(w->engine, &a);
+        return a;
+    }
+
+private slots:
+    void initTestCase() { initPlayerResources(); }
+    void cleanup() { w.reset(); }
+
+    // The row as laid out, and the view entries reaching the engine.
+    void viewEntries()
+    {
+        BoxCloser closer;
+        QVERIFY(start({media("a.mp4"), media("long.mp4")}));
+        QCOMPARE(w->playlist->mediaCount(), 2);
+        QCOMPARE(w->playlist->currentIndex(), 1); // the last one plays
+        QStringList buttons;
+        for (QToolButton* b : w->menuWidget()->findChildren<QToolButton*>())
+            buttons << b->text();
+        QCOMPARE(buttons, (QStringList{"File", "Rotate", "Resize", "Move", "Video Track", "Audio Track", "Subtitle",
+                                       "Aspect", "Option", "About"}));
+        QVERIFY(w->menuWidget()->findChild<QToolButton*>("menuMoveBtn"));
+        for (const char* n : {"menuAccurate", "menuGetThumbnail", "menuRecursionDir", "menuRenderSubOpt",
+                              "SubOutlineColorAction"})
+            QVERIFY2(w->menuWidget()->findChild<QAction*>(n), n);
+        QVERIFY(!w->findChild<QMenu*>("menuVideoSink")->actions().isEmpty());
+
+        trigger("Rotate 90");
+        gint degree = -1;
+        w->engine->get_rotate(w->engine, &degree);
+        QCOMPARE(degree, 90);
+        QCOMPARE(w->rotation, 90);
+        trigger("Rotate 0");
+
+        const QSize v = w->videoWidget->size();
+        trigger("1/2 Center");
+        QCOMPARE(w->renderVideoWidget->geometry(),
+                 QRect(v.width() / 2 - v.width() / 4, (v.height() - v.height() / 2) / 2, v.width() / 2, v.height() / 2));
+        QTRY_COMPARE(area().width, v.width() / 2);
+        QCOMPARE(area().height, v.height() / 2);
+        w->renderVideoWidget->move(30, 30);
+        trigger("Move Left");
+        QCOMPARE(w->renderVideoWidget->x(), 0);
+        for (int i = 0; i < 20; ++i)
+            trigger("Move Right");
+        QCOMPARE(w->renderVideoWidget->geometry().right(), v.width() - 1); // flush right
+
+        trigger("Original Size"); // 320 x 240 fits
+        QCOMPARE(w->renderVideoWidget->geometry(),
+                 QRect((v.width() - 320) / 2, (v.height() - 240) / 2, 320, 240));
+        QTRY_COMPARE(area().width, 320);
+        trigger("Full Fill");
+        QCOMPARE(w->renderVideoWidget->size(), v);
+        QTRY_COMPARE(area().width, v.width());
+        w->metadata.video_info[0].width = 5000; // larger than the area: only warns
+        trigger("Original Size");
+        std::memset(&w->metadata, 0, sizeof w->metadata);
+        trigger("Original Size");
+        QTRY_COMPARE(closer.texts.size(), 2);
+        QVERIFY(closer.texts.at(0).startsWith("This function only"));
+        QCOMPARE(closer.texts.at(1), QStringLiteral("Wrong video resolution: 0 X 0"));
+        QCOMPARE(w->renderVideoWidget->size(), v);
+
+        // Full screen with the playlist shown: bars and playlist go, a
+        // click brings the bars for a while; leaving restores sizes and
+        // the links between the areas.
+        trigger("Playlist");
+        QVERIFY(w->playlistWidget->isVisible());
+        const QSize normal = w->videoWidget->size();
+        w->changeFullOrNormal();
+        QTRY_VERIFY(w->isFullScreen());
+        QVERIFY(!w->playlistWidget->isVisible() && !w->sliderBar->isVisible() && !w->playControl->isVisible());
+        QTRY_COMPARE(w->renderVideoWidget->height(), w->videoWidget->height() - 1);
+        QTest::mouseClick(w->renderVideoWidget, Qt::LeftButton);
+        QTRY_VERIFY(w->playControl->isVisible());
+        QVERIFY(w->panelDisappearInFull->isActive());
+        w->changeFullOrNormal();
+        QTRY_VERIFY(!w->isFullScreen());
+        QTRY_COMPARE(w->videoWidget->height(), normal.height()); // wider: the playlist stays hidden
+        QTRY_COMPARE(w->renderVideoWidget->size(), w->videoWidget->size());
+        QVERIFY(w->playControl->isVisible() && w->menuWidget()->isVisible() && !w->playlistWidget->isVisible());
+        w->resize(w->width() - 100, w->height() - 80);
+        QTRY_COMPARE(w->renderVideoWidget->size(), w->videoWidget->size());
+        QTRY_COMPARE(area().width, w->videoWidget->width());
+    }
+
+    // Track menus list one entry per track, never twice, and switch the
+    // audio; a thumbnail is shown instead of playing when asked.
+    void tracksAndThumbnail()
+    {
+        QVERIFY(start({media("two-audio.mp4")}));
+        QMenu* audio = w->findChild<QMenu*>("menuAudio");
+        for (int i = 0; i < 2; ++i)
+            emit audio->aboutToShow();
+        QCOMPARE(audio->actions().size(), 2);
+        QVERIFY(audio->actions().at(0)->isChecked());
+        QVERIFY(audio->actions().at(1)->text().startsWith("Audio 2: "));
+        audio->actions().at(1)->trigger();
+        gint cur = -1;
+        QTRY_VERIFY((w->engine->get_cur_audio_no(w->engine, &cur), cur == 1));
+        QMenu* video = w->findChild<QMenu*>("menuVideo");
+        emit video->aboutToShow();
+        QCOMPARE(video->actions().size(), 1);
+        QVERIFY(video->actions().at(0)->text().startsWith("Video 1: language: "));
+
+        w->findChild<QAction*>("menuGetThumbnail")->trigger();
+        QVERIFY(w->isGetThumbnail);
+        w->openFiles({media("long.mp4")}, true);
+        QVERIFY(w->imageInfo && w->isThumbnailShown);
+        QCOMPARE(w->imageInfo->size(), QSize(320, 240));
+        QVERIFY(w->playControl->getState() != GST_STATE_PLAYING);
+        QCOMPARE(w->playlist->currentIndex(), 1);
+    }
+
+    // Without an engine every entry is harmless.
+    void engineNull()
+    {
+        BoxCloser closer;
+        w.reset(new korinplayer);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        play_engine_destroy(w->engine);
+        w->engine = nullptr;
+        for (const char* t : {"Rotate 180", "1/4 Center", "Move Down", "Move Up", "Original Ratio", "Full Fill",
+                              "Original Size", "Full Window"})
+            trigger(t);
+        for (const char* m : {"menuAudio", "menuVideo"}) {
+            emit w->findChild<QMenu*>(m)->aboutToShow();
+            QVERIFY(w->findChild<QMenu*>(m)->actions().isEmpty());
+        }
+        QCOMPARE(w->getVideoThumbnail(), int(PLAYENGINE_FAILURE));
+        w->openFiles({media("a.mp4")}, true);
+        QCOMPARE(w->playlist->mediaCount(), 1);
+        QTRY_VERIFY(closer.texts.contains("Wrong video resolution: 0 X 0"));
+        QVERIFY(w->close());
+    }
+};
+
+QTEST_MAIN(TestMenus)
+#include "tst_menus.moc"
