@@ -1,372 +1,243 @@
 /*
- * Helpers shared by the play engine tests: where the generated media are,
- * an event recorder, an owning engine handle, polling waits and a plain X11
- * window for the video overlay.
+ * Helpers shared by the play engine tests: generated media, an event
+ * recorder, an owning engine handle, polling waits and a plain X11 window.
  */
 #ifndef KORIN_ENGINE_TEST_UTIL_H
 #define KORIN_ENGINE_TEST_UTIL_H
 
 #include "playengine.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QString>
-#include <QThread>
-#include <QVector>
 #include <QWaitCondition>
 #include <QtTest>
 
 #include <X11/Xlib.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 /* Calls a slot of the table with the table itself as handle. */
 #define ENG(e, slot, ...) ((e)->slot((e), ##__VA_ARGS__))
+#define OK(call) QCOMPARE((call), PLAYENGINE_SUCCESS)
 
 static constexpr gint64 kSecond = 1000000000LL;
+static constexpr gint64 kMs = 1000000LL;
 static constexpr gint64 kFrame = kSecond / 25; /* every generated clip is 25 fps */
 
-/* The folder make-media.sh wrote: $KORIN_TEST_MEDIA, else the build tree's. */
-inline QString mediaDir()
-{
-    QByteArray env = qgetenv("KORIN_TEST_MEDIA");
-    if (!env.isEmpty())
-        return QString::fromLocal8Bit(env);
-#ifdef KORIN_TEST_MEDIA_DEFAULT
-    return QStringLiteral(KORIN_TEST_MEDIA_DEFAULT);
-#else
-    return QDir::currentPath() + QStringLiteral("/testmedia");
-#endif
-}
-
+/* A file of the set make_test_media wrote ($KORIN_TEST_MEDIA). */
 inline QByteArray mediaPath(const char* name)
 {
-    return QDir(mediaDir()).absoluteFilePath(QString::fromUtf8(name)).toUtf8();
+    QString dir = qEnvironmentVariable("KORIN_TEST_MEDIA", QStringLiteral(KORIN_TEST_MEDIA_DEFAULT));
+    return QDir(dir).absoluteFilePath(QString::fromUtf8(name)).toUtf8();
 }
 
-/* Fails the calling test when the media set is missing. */
-#define REQUIRE_MEDIA(name)                                                                    \
-    do {                                                                                       \
-        if (!QFileInfo::exists(QString::fromUtf8(mediaPath(name))))                            \
-            QFAIL(qPrintable(QStringLiteral("missing test media %1 (run make_test_media)")     \
-                                 .arg(QString::fromUtf8(mediaPath(name)))));                   \
-    } while (0)
+inline QElapsedTimer startedTimer()
+{
+    QElapsedTimer t;
+    t.start();
+    return t;
+}
 
 struct RecordedEvent {
     EventType type;
     PlayEngineState st; /* STATE_CHANGE only */
     QByteArray message; /* ERROR only */
-    bool messageNull = false;
-    Qt::HANDLE thread = nullptr;
-    qint64 atMs = 0;
+    Qt::HANDLE thread;
 };
 
-/*
- * Collects the events of one engine from whatever thread delivers them.
- * With callBack set, the handler also calls get_state on the engine for every
- * STATE_CHANGE, as a caller's handler may do.
- */
+/* One engine's events; with callBack set the handler calls back into it. */
 class EventLog {
 public:
-    EventLog() { clock.start(); }
-
     static void handler(void* context, EventType event, void* data)
     {
-        static_cast<EventLog*>(context)->record(event, data);
-    }
-
-    void record(EventType event, void* data)
-    {
-        RecordedEvent ev;
-        ev.type = event;
-        ev.thread = QThread::currentThreadId();
-        ev.atMs = clock.elapsed();
-        if (event == EVENT_ID_STATE_CHANGE && data)
-            ev.st = *static_cast<PlayEngineState*>(data);
-        if (event == EVENT_ID_ERROR) {
+        EventLog* self = static_cast<EventLog*>(context);
+        RecordedEvent ev{event, {}, QByteArray(), QThread::currentThreadId()};
+        if (event == EVENT_ID_STATE_CHANGE) {
             if (data)
-                ev.message = QByteArray(static_cast<const char*>(data));
+                ev.st = *static_cast<PlayEngineState*>(data);
             else
-                ev.messageNull = true;
+                self->badStateData++;
+            GstState s;
+            PlayEngine* e = self->callBack.load();
+            if (e && ENG(e, get_state, &s) == PLAYENGINE_SUCCESS)
+                self->callBacksDone++;
         }
-        if (event == EVENT_ID_STATE_CHANGE && !data)
-            badStateData++;
-        PlayEngine* e = callBack.load();
-        if (e && event == EVENT_ID_STATE_CHANGE) {
-            GstState s = GST_STATE_VOID_PENDING;
-            if (ENG(e, get_state, &s) == PLAYENGINE_SUCCESS)
-                callBacksDone++;
-        }
-        QMutexLocker lock(&mutex);
-        events.append(ev);
-        cond.wakeAll();
+        if (event == EVENT_ID_ERROR && data)
+            ev.message = QByteArray(static_cast<const char*>(data));
+        QMutexLocker lock(&self->mutex);
+        self->events.append(ev);
+        self->cond.wakeAll();
     }
-
     QVector<RecordedEvent> snapshot()
     {
         QMutexLocker lock(&mutex);
         return events;
     }
-
-    int count()
-    {
-        QMutexLocker lock(&mutex);
-        return events.size();
-    }
-
-    void clear()
-    {
-        QMutexLocker lock(&mutex);
-        events.clear();
-    }
-
+    int count() { return snapshot().size(); }
     /* Index of the first event of this type at or after from, or -1 on time-out. */
     int waitFor(EventType type, int timeoutMs, int from = 0)
     {
-        QElapsedTimer t;
-        t.start();
+        QElapsedTimer t = startedTimer();
         QMutexLocker lock(&mutex);
         for (;;) {
             for (int i = from; i < events.size(); i++)
                 if (events[i].type == type)
                     return i;
-            qint64 left = timeoutMs - t.elapsed();
-            if (left <= 0)
+            if (t.elapsed() >= timeoutMs)
                 return -1;
-            cond.wait(&mutex, (unsigned long)left);
+            cond.wait(&mutex, (unsigned long)(timeoutMs - t.elapsed()));
         }
     }
-
     int countOf(EventType type)
     {
-        QMutexLocker lock(&mutex);
         int n = 0;
-        for (const auto& ev : events)
-            if (ev.type == type)
-                n++;
+        for (const auto& ev : snapshot())
+            n += ev.type == type;
         return n;
     }
-
     std::atomic<PlayEngine*> callBack{nullptr};
-    std::atomic<int> callBacksDone{0};
-    std::atomic<int> badStateData{0};
+    std::atomic<int> callBacksDone{0}, badStateData{0};
 
 private:
     QMutex mutex;
     QWaitCondition cond;
     QVector<RecordedEvent> events;
-    QElapsedTimer clock;
 };
 
-/* Owns one engine; stops and destroys it the way callers do. */
+/* Owns one engine; optional sinks as the thumbnailer sets them. */
 class Engine {
 public:
-    explicit Engine(EventLog* log = nullptr)
+    explicit Engine(EventLog* log = nullptr, const char* videoSink = nullptr, bool appsinkText = false)
     {
         e = play_engine_create();
         if (e && log)
             ENG(e, reg_event_handler, log, &EventLog::handler);
+        if (e && videoSink)
+            ENG(e, set_video_sink, videoSink);
+        if (e && appsinkText)
+            ENG(e, set_text_sink, "appsink");
     }
-    ~Engine() { reset(); }
-    void reset()
+    ~Engine()
     {
         if (e) {
             ENG(e, stop_wait_state_change);
             play_engine_destroy(e);
-            e = nullptr;
         }
     }
-    PlayEngine* get() const { return e; }
     /* Gives the engine up without destroying it (it is stuck). */
-    PlayEngine* release()
-    {
-        PlayEngine* r = e;
-        e = nullptr;
-        return r;
-    }
-    PlayEngine* operator->() const { return e; }
-    operator PlayEngine*() const { return e; }
+    void release() { e = nullptr; }
     Engine(const Engine&) = delete;
-    Engine& operator=(const Engine&) = delete;
+    operator PlayEngine*() const { return e; }
+    PlayEngine* operator->() const { return e; }
 
 private:
     PlayEngine* e = nullptr;
 };
 
-inline GstState engineState(PlayEngine* e)
+inline PlayEngineResult setFile(PlayEngine* e, const char* name)
 {
-    GstState s = GST_STATE_VOID_PENDING;
-    if (ENG(e, get_state, &s) != PLAYENGINE_SUCCESS)
-        return GST_STATE_VOID_PENDING;
-    return s;
+    return ENG(e, set_file, mediaPath(name).constData());
 }
 
-inline gint64 enginePosition(PlayEngine* e)
+inline bool load(PlayEngine* e, const char* name)
 {
-    gint64 pos = -1;
-    if (ENG(e, get_position, &pos) != PLAYENGINE_SUCCESS)
-        return -1;
-    return pos;
+    return setFile(e, name) == PLAYENGINE_SUCCESS && ENG(e, pause) == PLAYENGINE_SUCCESS;
 }
 
-inline gint64 engineDuration(PlayEngine* e)
+template <typename T>
+inline T engineGet(PlayEngine* e, PlayEngineResult (*getter)(PlayEngineHandle, T*), T fallback)
 {
-    gint64 d = -1;
-    if (ENG(e, get_duration, &d) != PLAYENGINE_SUCCESS)
-        return -1;
-    return d;
+    T v = fallback;
+    return getter(e, &v) == PLAYENGINE_SUCCESS ? v : fallback;
 }
+inline GstState engineState(PlayEngine* e) { return engineGet(e, e->get_state, GST_STATE_VOID_PENDING); }
+inline gint64 enginePosition(PlayEngine* e) { return engineGet<gint64>(e, e->get_position, -1); }
+inline gdouble engineRate(PlayEngine* e) { return engineGet(e, e->get_play_rate, 0.0); }
+inline gint engineInt(PlayEngine* e, PlayEngineResult (*get)(PlayEngineHandle, gint*)) { return engineGet(e, get, -100); }
 
 /* Polls cond every 10 ms until it holds or timeoutMs has passed. */
 inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs)
 {
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        if (cond())
-            return true;
-        if (t.elapsed() > timeoutMs)
-            return false;
+    QElapsedTimer t = startedTimer();
+    while (!cond() && t.elapsed() <= timeoutMs)
         QThread::msleep(10);
-    }
+    return cond();
 }
 
-/* Position once it has moved past minPos (playing), or -1 on time-out. */
+/* Position once it has moved past minPos, or -1 on time-out. */
 inline gint64 waitForPositionAbove(PlayEngine* e, gint64 minPos, int timeoutMs)
 {
     gint64 pos = -1;
-    bool ok = waitUntil([&] {
-        pos = enginePosition(e);
-        return pos > minPos;
-    }, timeoutMs);
-    return ok ? pos : -1;
+    return waitUntil([&] { return (pos = enginePosition(e)) > minPos; }, timeoutMs) ? pos : -1;
 }
 
-/*
- * Runs fn on a helper thread and waits at most ms for it. On false fn is
- * still running (the engine is deadlocked); the thread is left behind, so fn
- * may only capture what outlives the test (heap objects given up on).
- */
+inline QString secs(gint64 ns) { return QString::number(ns / 1e9, 'f', 3); }
+
+/* Whether fn returns within ms; if not, fn's thread is left running (deadlock). */
 inline bool returnsWithin(int ms, std::function<void()> fn)
 {
-    struct State {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto st = std::make_shared<State>();
-    std::thread t([st, fn] {
-        fn();
-        std::lock_guard<std::mutex> l(st->m);
-        st->done = true;
-        st->cv.notify_all();
-    });
-    std::unique_lock<std::mutex> l(st->m);
-    bool ok = st->cv.wait_for(l, std::chrono::milliseconds(ms), [&] { return st->done; });
-    l.unlock();
-    if (ok)
-        t.join();
-    else
-        t.detach();
-    return ok;
+    QThread* t = QThread::create(fn);
+    t->start();
+    if (!t->wait(ms))
+        return false;
+    delete t;
+    return true;
 }
 
-inline QString stateName(GstState s)
-{
-    return QString::fromUtf8(gst_element_state_get_name(s));
-}
-
-/* A plain mapped X11 window, as the programs hand their video area's id over. */
+/* A plain mapped X11 window, as the programs hand their video area over. */
 class XWindow {
 public:
-    XWindow(int width = 320, int height = 240)
+    XWindow()
     {
-        // Connections made in quick succession are sometimes refused by the
-        // X server here (reset or EAGAIN): try a few times.
-        for (int attempt = 0; attempt < 20 && !dpy; attempt++) {
-            dpy = XOpenDisplay(nullptr);
-            if (!dpy)
-                QThread::msleep(50);
+        // The X server here sometimes refuses a quick reconnection: retry.
+        for (int attempt = 0; attempt < 20 && !(dpy = XOpenDisplay(nullptr)); attempt++)
+            QThread::msleep(50);
+        if (dpy) {
+            win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 320, 240, 0, 0, 0);
+            XMapWindow(dpy, win);
+            XSync(dpy, False);
         }
-        if (!dpy)
-            return;
-        int screen = DefaultScreen(dpy);
-        win = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 0, 0, width, height, 0,
-                                  BlackPixel(dpy, screen), BlackPixel(dpy, screen));
-        XMapWindow(dpy, win);
-        XSync(dpy, False);
     }
     ~XWindow()
     {
-        if (dpy) {
-            if (win)
-                XDestroyWindow(dpy, win);
-            XCloseDisplay(dpy);
-        }
+        if (dpy)
+            XCloseDisplay(dpy); // destroys the window too
     }
     bool ok() const { return dpy && win; }
     guintptr id() const { return (guintptr)win; }
-    XWindow(const XWindow&) = delete;
-    XWindow& operator=(const XWindow&) = delete;
 
 private:
     Display* dpy = nullptr;
     Window win = 0;
 };
 
-/* True when every text field of the record is NUL-terminated within its size. */
-inline bool textFieldsTerminated(const korin_metadata& m, QString* which)
-{
-#define KORIN_CHECK_FIELD(f)                                                                   \
-    if (!memchr(m.f, 0, sizeof(m.f))) {                                                        \
-        *which = QStringLiteral(#f);                                                           \
-        return false;                                                                          \
-    }
-    KORIN_CHECK_FIELD(container)
-    KORIN_CHECK_FIELD(pathname)
-    KORIN_CHECK_FIELD(title)
-    KORIN_CHECK_FIELD(artist)
-    KORIN_CHECK_FIELD(album)
-    KORIN_CHECK_FIELD(year)
-    KORIN_CHECK_FIELD(genre)
-    KORIN_CHECK_FIELD(albumartist)
-    KORIN_CHECK_FIELD(composer)
-    KORIN_CHECK_FIELD(comment)
-    KORIN_CHECK_FIELD(description)
-    KORIN_CHECK_FIELD(copyright)
-    KORIN_CHECK_FIELD(keywords)
-    KORIN_CHECK_FIELD(performer)
-    KORIN_CHECK_FIELD(tool)
-    KORIN_CHECK_FIELD(location_latitude)
-    KORIN_CHECK_FIELD(location_longtitude)
-    for (int i = 0; i < KORIN_METADATA_MAX_TRACKS; i++) {
-        KORIN_CHECK_FIELD(audio_info[i].codec_type)
-        KORIN_CHECK_FIELD(audio_info[i].language)
-        KORIN_CHECK_FIELD(video_info[i].codec_type)
-        KORIN_CHECK_FIELD(video_info[i].language)
-        KORIN_CHECK_FIELD(subtitle_info[i].codec_type)
-        KORIN_CHECK_FIELD(subtitle_info[i].language)
-    }
-#undef KORIN_CHECK_FIELD
-    return true;
-}
+/* get_metadata into a record pre-filled with garbage; every text must end in NUL. */
+#define FETCH_METADATA(e, m)                                                                   \
+    do {                                                                                       \
+        memset(&(m), 0xAA, sizeof(m));                                                         \
+        OK(ENG(e, get_metadata, &(m)));                                                        \
+        QByteArray bad = unterminatedField(m);                                                 \
+        QVERIFY2(bad.isEmpty(), bad.constData());                                              \
+    } while (0)
 
-/* get_metadata into a record pre-filled with garbage, so unterminated
- * fields show up. */
-inline PlayEngineResult fetchMetadata(PlayEngine* e, korin_metadata* m)
+inline QByteArray unterminatedField(const korin_metadata& m)
 {
-    memset(m, 0xAA, sizeof(*m));
-    return ENG(e, get_metadata, m);
+#define F(f) {#f, m.f, sizeof(m.f)}
+    std::vector<std::tuple<const char*, const char*, size_t>> all = {
+        F(container), F(pathname), F(title), F(artist), F(album), F(year), F(genre),
+        F(albumartist), F(composer), F(comment), F(description), F(copyright), F(keywords),
+        F(performer), F(tool), F(location_latitude), F(location_longtitude)};
+    for (int i = 0; i < KORIN_METADATA_MAX_TRACKS; i++)
+        all.insert(all.end(), {F(audio_info[i].codec_type), F(audio_info[i].language),
+                               F(video_info[i].codec_type), F(video_info[i].language),
+                               F(subtitle_info[i].codec_type), F(subtitle_info[i].language)});
+#undef F
+    for (const auto& f : all)
+        if (!memchr(std::get<1>(f), 0, std::get<2>(f)))
+            return QByteArray(std::get<0>(f)) + " is not NUL-terminated";
+    return QByteArray();
 }
 
 #endif /* KORIN_ENGINE_TEST_UTIL_H */
