@@ -944,8 +944,13 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
     if (!pipeline_idle(p))
         return PLAYENGINE_FAILURE;
     GstElement* sink = sinks_make_video_sink(name);
-    if (!sink)
+    if (!sink && name)
         return PLAYENGINE_FAILURE;
+    if (!sink) { /* back to the engine's default */
+        g_clear_pointer(&p->video_sink, gst_object_unref);
+        g_object_set(p->playbin, "video-sink", nullptr, nullptr);
+        return PLAYENGINE_SUCCESS;
+    }
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
         g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
     if (p->video_sink)
