@@ -1,0 +1,159 @@
+#include "filesystemwatcher.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <cerrno>
+#include <cstring>
+
+struct statvfs64 FileSystemWatcher::m_fsdata;
+
+namespace {
+std::mutex s_fsLock; // guards m_fsdata
+int realSpaceQuery(const char* path, struct statvfs64* out)
+{
+    return statvfs64(path, out);
+}
+std::atomic<FileSystemWatcher::SpaceQuery> s_query{realSpaceQuery};
+const double kLowStorageMb = 50.0;
+}
+
+FileSystemWatcher::FileSystemWatcher(QString path, QObject* parent)
+    : QThread(parent)
+{
+    {
+        std::lock_guard<std::mutex> lock(s_fsLock);
+        memset(&m_fsdata, 0, sizeof m_fsdata);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    m_pDir = new QDir();
+    if (!QDir::setCurrent(path))
+        qWarning() << "cannot enter" << path;
+    m_pDir->setPath(QDir::currentPath());
+}
+
+FileSystemWatcher::~FileSystemWatcher()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    delete m_pDir;
+    m_pDir = nullptr;
+}
+
+void FileSystemWatcher::setSpaceQuery(SpaceQuery query)
+{
+    s_query.store(query ? query : realSpaceQuery);
+}
+
+void FileSystemWatcher::setFilterList(QStringList& filters)
+{
+    filters = QStringList() << "*.jpg" << "*.png";
+}
+
+void FileSystemWatcher::needQuit()
+{
+    need_quit.store(true);
+}
+
+bool FileSystemWatcher::sleepUnlessQuit(int ms)
+{
+    for (int waited = 0; waited < ms && !need_quit.load(); waited += 100)
+        msleep(100);
+    return !need_quit.load();
+}
+
+void FileSystemWatcher::changeDir(QString path)
+{
+    qDebug() << "set path: " << path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!QDir::setCurrent(path))
+            qWarning() << "cannot enter" << path;
+        m_pDir->setPath(path);
+    }
+    updateNameList();
+}
+
+QString FileSystemWatcher::getCurrentDir()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return QDir::currentPath();
+}
+
+QStringList FileSystemWatcher::getNameList()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return m_nameList;
+}
+
+void FileSystemWatcher::updateNameList()
+{
+    QString changedTo;
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!m_pDir->exists())
+            return;
+        m_oldFirstName = m_nameList.isEmpty() ? QString() : m_nameList.first();
+        QStringList filters;
+        setFilterList(filters);
+        m_pDir->refresh();
+        m_nameList = m_pDir->entryList(filters, QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
+        if (m_nameList.isEmpty()) {
+            changed = !m_oldFirstName.isEmpty();
+        } else if (m_nameList.first() != m_oldFirstName) {
+            changed = true;
+            changedTo = m_nameList.first();
+        }
+    }
+    if (changed)
+        emit nameListFirstChanged(changedTo);
+}
+
+quint64 FileSystemWatcher::getFreeSpace()
+{
+    std::lock_guard<std::mutex> lock(s_fsLock);
+    return quint64(m_fsdata.f_bavail) * quint64(m_fsdata.f_frsize);
+}
+
+quint64 FileSystemWatcher::getUsedSpace()
+{
+    std::lock_guard<std::mutex> lock(s_fsLock);
+    return quint64(m_fsdata.f_blocks - m_fsdata.f_bfree) * quint64(m_fsdata.f_frsize);
+}
+
+void FileSystemWatcher::run()
+{
+    updateNameList();
+    while (!need_quit.load()) {
+        QByteArray path;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (m_pDir->exists())
+                path = m_pDir->absolutePath().toUtf8();
+        }
+        if (path.isEmpty()) {
+            qWarning("file path not found");
+            if (!sleepUnlessQuit(3000))
+                break;
+            continue;
+        }
+        struct statvfs64 figures;
+        memset(&figures, 0, sizeof figures);
+        errno = 0;
+        if (s_query.load()(path.constData(), &figures) != 0) {
+            const int err = errno;
+            qWarning("get file system info failed!");
+            qWarning("%s", strerror(err));
+        } else {
+            std::lock_guard<std::mutex> lock(s_fsLock);
+            m_fsdata = figures;
+        }
+        const double freeMb = double(getFreeSpace()) * (1.0 / 1048576.0);
+        if (freeMb < kLowStorageMb)
+            emit storageNotEnough(freeMb);
+        if (!sleepUnlessQuit(2000))
+            break;
+        updateNameList();
+    }
+    // The loop's last word: whoever takes the lock next sees it finished.
+    std::lock_guard<std::mutex> lock(mutex);
+}

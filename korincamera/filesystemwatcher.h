@@ -1,0 +1,54 @@
+#ifndef FILESYSTEMWATCHER_H
+#define FILESYSTEMWATCHER_H
+
+#include <QDir>
+#include <mutex>
+#include <QStringList>
+#include <QThread>
+#include <atomic>
+#include <sys/statvfs.h>
+
+// Owns the save directory (the process's current directory), keeps the list
+// of pictures in it newest first and polls the free space every 2 s.
+class FileSystemWatcher : public QThread
+{
+    Q_OBJECT
+public:
+    // Fills *out for the file system holding path; 0 on success, otherwise
+    // -1 with errno set (the contract of statvfs64).
+    typedef int (*SpaceQuery)(const char* path, struct statvfs64* out);
+
+    FileSystemWatcher(QString path, QObject* parent = nullptr);
+    ~FileSystemWatcher() override;
+
+    void run() override;
+    void needQuit();
+
+    void changeDir(QString path);
+    QString getCurrentDir();
+    // A copy of the picture names (no path), newest first.
+    QStringList getNameList();
+    void updateNameList();
+
+    static quint64 getFreeSpace();
+    static quint64 getUsedSpace();
+    static void setFilterList(QStringList& filters);
+    // The space query used by every watcher; statvfs64 unless replaced.
+    static void setSpaceQuery(SpaceQuery query);
+
+signals:
+    void nameListFirstChanged(QString name);
+    void storageNotEnough(double freesize);
+
+private:
+    bool sleepUnlessQuit(int ms);
+
+    static struct statvfs64 m_fsdata;
+    std::mutex mutex;
+    std::atomic<bool> need_quit{false};
+    QDir* m_pDir;
+    QStringList m_nameList;
+    QString m_oldFirstName;
+};
+
+#endif

@@ -1,0 +1,111 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QHBoxLayout>
+#include <QMainWindow>
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+#include "engine_adapter.h"
+
+class PreviewWidget;
+#include "filesystemwatcher.h"
+class VideoThumbnailer;
+class QCloseEvent;
+
+// The camera's top-level window: preview, side menu bar, and the owner of
+// the engine, thumbnailer and storage watcher threads.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    MainWindow(QStringList devlist, int cameraId, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QString getCurrentSavePath();
+    void setCurrentSavePath(QString path);
+    EngineAdapter* engineAdapter() const { return m_engineObj; }
+    FileSystemWatcher* storageWatcher() const { return m_fileSysThread; }
+    PreviewWidget* previewWidget() const { return m_previewWidget; }
+    VideoThumbnailer* videoThumbnailer() const { return m_videoThumbnailer; }
+    QStringList deviceList() const { return m_devlist; }
+
+signals:
+    void sendSnapShotCmd();
+    void sendStartRecordingCmd();
+    void sendStopRecordingCmd();
+    void sendPauseRecordingCmd();
+    void sendResumeRecordingCmd();
+    void engine_create(bool force);
+    void engine_init();
+    void engine_prepare(bool updateCaps);
+    void engine_destroy();
+    void engine_close();
+    void set_audio_source(REuint32 source = 0);
+    void set_audio_sample_rate(REuint32 rate = 0);
+    void set_audio_channel(REuint32 channel = 0);
+    void set_video_source(REuint32 source = 0);
+    void set_camera_id(REuint32 id = 0);
+    void set_camera_output_settings(RERawVideoSettings settings);
+    void set_preview_region(REVideoRect rect);
+    void set_preview_win_id(WId id);
+    void need_preview_buffer(REuint32 need = 0);
+    void set_audio_encoder_settings(REAudioEncoderSettings settings);
+    void set_video_encoder_settings(REVideoEncoderSettings settings);
+    void set_container_format(REuint32 format = 0);
+    void get_media_time();
+    void set_output_file_path(QString path);
+    void set_file_count(REuint32 count = 0);
+    void set_output_file_settings(REOutputFileSettings settings);
+    void set_rtp_host(QString host, REuint32 port = 0);
+    void disable_viewfinder(bool disable);
+    void set_max_file_duration(REtime duration = 0);
+    void set_max_file_size_bytes(REuint64 size = 0);
+    void get_camera_capebilities();
+    void reset();
+    void add_video_effect(REuint32 effect = 0);
+    void add_time_stamp(bool enable = false);
+    void getThumbnail(QString filepath, bool multifiles);
+
+public slots:
+    void sendCMDtoEngine(int workmode);
+    void engineWorkDone(int finishedOperation, int retval);
+    void processPreviewWidgetClickEvent();
+    void showLookBackWidget();
+    void engineStateChanged(int state);
+    void handleStorageNotEnough(double freesize);
+    void handleEngineError(QString err, int level);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createEngine(int cameraId);
+    void registerMetaType();
+    int connectSingals();
+    int prepareShapshot();
+    int prepareRecording();
+    void popStorageNotEnoughMsg(double mb);
+    void wait(int ms);
+    bool splitRecording();
+
+    EngineAdapter* m_engineObj = nullptr;
+    QStringList m_devlist;
+    WId m_previewWid = 0;
+    QWidget* m_menuBar = nullptr; // stands where the side menu bar goes
+    QWidget* m_centralWidget = nullptr;
+    PreviewWidget* m_previewWidget = nullptr;
+    QTimer m_updateMediaTimer;
+    QHBoxLayout* m_layout = nullptr;
+    QPointer<QPropertyAnimation> m_snapAnimation;
+    QPointer<FileSystemWatcher> m_fileSysThread;
+    QPointer<QThread> m_engineThread;
+    VideoThumbnailer* m_videoThumbnailer = nullptr;
+    QPointer<QThread> m_videoThumbnailerThread;
+    QString recordingFileName;
+};
+
+#endif

@@ -1,0 +1,42 @@
+// Whether a recording plays: opened by the play engine, with a video track
+// and a duration.
+#ifndef PLAYCHECK_H
+#define PLAYCHECK_H
+
+#include <QString>
+#include <cstring>
+
+#include "playengine.h"
+
+struct PlayCheck {
+    bool opened = false;
+    int videoTracks = 0;
+    double seconds = 0;
+};
+
+inline PlayCheck checkPlays(const QString& file)
+{
+    PlayCheck c;
+    PlayEngine* e = play_engine_create();
+    if (!e)
+        return c;
+    e->set_video_sink(e, "fakesink");
+    e->set_audio_sink(e, "fakesink");
+    e->set_file(e, file.toUtf8().constData());
+    if (e->pause(e) == PLAYENGINE_SUCCESS) {
+        c.opened = true;
+        static korin_metadata md;
+        memset(&md, 0, sizeof md);
+        e->get_metadata(e, &md);
+        c.videoTracks = md.n_video;
+        gint64 d = 0;
+        e->get_duration(e, &d);
+        c.seconds = d / 1e9;
+    }
+    e->stop(e);
+    e->stop_wait_state_change(e);
+    play_engine_destroy(e);
+    return c;
+}
+
+#endif
