@@ -1,6 +1,8 @@
 #include "korinplayer.h"
 
 #include "colorkey.h"
+#include "mediainfowidget.h"
+#include "subtitlepollingthread.h"
 #include "playlistmodel.h"
 #include "playlistwidget.h"
 #include "playcontrol.h"
@@ -126,7 +128,17 @@ korinplayer::korinplayer(QWidget* parent)
     connect(this, &korinplayer::playIndex, this, &korinplayer::nextToPlay, Qt::QueuedConnection);
     connect(this, &korinplayer::errorOccur, this, &korinplayer::showError, Qt::QueuedConnection);
     connect(this, &korinplayer::stopPlay, this, &korinplayer::stop, Qt::QueuedConnection);
-    connect(this, &korinplayer::updateInformation, this, &korinplayer::updateInfo, Qt::QueuedConnection);
+    // The engine reports READY -> PAUSED on its own thread; whether we are
+    // playing is read here, on ours.
+    connect(
+        this, &korinplayer::updateInformation, this,
+        [this] {
+            if (playControl->getState() != GST_STATE_PLAYING)
+                return;
+            qDebug("update information");
+            updateInfo();
+        },
+        Qt::QueuedConnection);
     connect(this, &korinplayer::endOfStream, this, &korinplayer::playNextAfterEos, Qt::QueuedConnection);
 
     connect(videoWidget, &VideoFrame::sizeChaned, renderVideoWidget, &VideoWidget::changeSize);
@@ -193,11 +205,13 @@ korinplayer::~korinplayer()
     stopScans();
     delete seekDialog.data();
     if (engine) {
-        engine->reg_event_handler(engine, nullptr, nullptr);
+        stopSubtitleThread();
         engine->stop_wait_state_change(engine);
-        play_engine_destroy(engine);
-        engine = nullptr;
+        destroyEngine();
     }
+    stopSubtitleThread();
+    delete subtitleThread;
+    subtitleThread = nullptr;
     deleteImageInfo();
 }
 
@@ -371,13 +385,22 @@ VideoSink korinplayer::detectSOC()
     return UNKONWNSINK;
 }
 
-void korinplayer::createPlayEngine(VideoSink sink)
+void korinplayer::destroyEngine()
 {
+    // The subtitle thread calls the engine: it ends first.
+    stopSubtitleThread();
     if (engine) {
         engine->reg_event_handler(engine, nullptr, nullptr);
         play_engine_destroy(engine);
         engine = nullptr;
     }
+    if (subtitleThread)
+        subtitleThread->setPlayengine(nullptr);
+}
+
+void korinplayer::createPlayEngine(VideoSink sink)
+{
+    destroyEngine();
     engineFile.clear();
     engine = play_engine_create();
     if (!engine) {
@@ -406,21 +429,20 @@ void korinplayer::createPlayEngine(VideoSink sink)
     if (name)
         engine->set_video_sink(engine, name);
     engine->set_window(engine, guintptr(winID));
+    if (subtitleThread && !subtitleThread->isRunning())
+        subtitleThread->setPlayengine(engine);
 }
 
 void korinplayer::reCreatePipeline()
 {
-    if (engine) {
-        engine->reg_event_handler(engine, nullptr, nullptr);
-        play_engine_destroy(engine);
-        engine = nullptr;
-    }
+    destroyEngine();
     qDebug() << "create play engine using " << int(m_sink);
     createPlayEngine(m_sink);
     qDebug("recreate play engine");
     m_preSink = m_sink;
     if (renderSubWaysChanged) {
         render_subtitle_by_ui = menuRenderSubOpt->isChecked();
+        initRenderSubtitleWays();
         renderSubWaysChanged = false;
     }
     const int count = playlist->mediaCount();
@@ -450,26 +472,19 @@ int korinplayer::preLoadFile(const QString& path)
         return -1;
     }
     playControl->setState(GST_STATE_PAUSED);
+    if (render_subtitle_by_ui) {
+        startSubtitleThread();
+    } else {
+        QString pango;
+        QFont2PangoFontDescription(subtitle_font, pango);
+        engine->set_subtitle_font(engine, pango.toUtf8().constData());
+        engine->set_subtitle_color(engine, subtitle_color.rgba());
+        engine->set_subtitle_outline_color(engine, subtitle_outline_color.rgba());
+        adjustSubRenderByGst(subPos);
+    }
     qDebug("Update media information");
     updateInfo();
     return 0;
-}
-
-void korinplayer::tryLoadLocalSubtitle(const QString& path)
-{
-    external_subtitle_loaded = false;
-    if (!engine || path.isEmpty())
-        return;
-    const QFileInfo media(path);
-    for (const char* ext : {".srt", ".SRT"}) {
-        const QString candidate = media.absolutePath() + QLatin1Char('/') + media.completeBaseName()
-                                  + QLatin1String(ext);
-        if (QFileInfo(candidate).isFile()) {
-            external_subtitle_loaded =
-                engine->set_subtitle_uri(engine, candidate.toUtf8().constData()) == PLAYENGINE_SUCCESS;
-            return;
-        }
-    }
 }
 
 void korinplayer::event_callback(void* context, EventType event, void* data)
@@ -489,11 +504,8 @@ void korinplayer::event_callback(void* context, EventType event, void* data)
         const auto* st = static_cast<const PlayEngineState*>(data);
         qDebug().noquote() << "State change from " << gst_element_state_get_name(st->old_st) << " to "
                            << gst_element_state_get_name(st->new_st);
-        if (st->old_st == GST_STATE_READY && st->new_st == GST_STATE_PAUSED
-            && self->playControl->getState() == GST_STATE_PLAYING) {
-            qDebug("update information");
+        if (st->old_st == GST_STATE_READY && st->new_st == GST_STATE_PAUSED)
             emit self->updateInformation();
-        }
         break;
     }
     case EVENT_ID_EOS:
@@ -538,6 +550,7 @@ void korinplayer::prepareBeforePlay(PlayControl* control)
     connect(control, &PlayControl::fullSrceenBtnClicked, this, &korinplayer::changeFullOrNormal);
     connect(control, &PlayControl::openSeekDialog, this, &korinplayer::openSeekDialog);
     connect(control, &PlayControl::go_on, this, &korinplayer::resume);
+    connect(control, &PlayControl::infoButtonClicked, this, &korinplayer::showMediaInfo);
     isConnect = true;
 }
 
@@ -604,6 +617,9 @@ void korinplayer::play(int index)
         qWarning("wait start play failed!");
         return;
     }
+    // Every item, also after Next, the automatic advance or a loop restart.
+    if (render_subtitle_by_ui)
+        startSubtitleThread();
     if (mediaType == UNKNOW_TYPE) {
         qDebug("Update media information");
         updateInfo();
@@ -631,6 +647,7 @@ bool korinplayer::stop()
 {
     if (rateWidget && rateWidget->isVisible())
         hideRateWidget(false); // the engine's stop resets its rate itself
+    hideSubtitle();
     if (engine && engine->stop(engine) != PLAYENGINE_SUCCESS) {
         qWarning("stop time out!");
         return false;
@@ -642,8 +659,13 @@ bool korinplayer::stop()
     setTitle(QMediaContent());
     mediaType = UNKNOW_TYPE;
     deleteImageInfo();
+    delete infoWidget;
+    infoWidget = nullptr;
     if (renderVideoWidget)
         renderVideoWidget->update();
+    // The stopped engine ends the thread anyway; join it now so that the
+    // next play starts it afresh.
+    stopSubtitleThread();
     if (m_sink == m_preSink && !renderSubWaysChanged) {
         wait(2);
         return true;
@@ -670,13 +692,19 @@ void korinplayer::updateTime()
         emit durationChanged(duration / 1000000);
     if (engine->get_position(engine, &position) == PLAYENGINE_SUCCESS && position >= 0)
         emit positionChanged(position / 1000000);
+    if (updateMediaInfo && infoWidget) {
+        delete infoWidget;
+        infoWidget = nullptr;
+        showMediaInfo();
+    }
+    updateMediaInfo = false;
 }
 
 bool korinplayer::forcedAccurateSeek() const
 {
     // Subtitles from an external file drawn by the engine only line up
     // after a frame-exact seek.
-    return external_subtitle_loaded && !render_subtitle_by_ui;
+    return external_subtitle_loaded && (!render_subtitle_by_ui || (subtitle && subtitle_on));
 }
 
 void korinplayer::seekToNanoseconds(qint64 position, bool accurate)
@@ -704,6 +732,7 @@ void korinplayer::seekBySlider(int seconds)
     seekToNanoseconds(qint64(seconds) * kNsPerSecond, forcedAccurateSeek() || accurateSeek);
     if (playControl->getState() == GST_STATE_PLAYING)
         timer->start();
+    hideSubtitle();
 }
 
 void korinplayer::stepForward()
@@ -881,20 +910,6 @@ void korinplayer::showVolumWidget()
     volumWidget->raise();
 }
 
-void korinplayer::updateInfo()
-{
-    if (!engine || engine->get_metadata(engine, &metadata) != PLAYENGINE_SUCCESS) {
-        mediaType = UNKNOW_TYPE;
-        return;
-    }
-    if (metadata.n_video > 0)
-        mediaType = VIDEO_TYPE;
-    else if (metadata.n_audio > 0)
-        mediaType = AUDIO_TYPE;
-    else
-        mediaType = UNKNOW_TYPE;
-}
-
 void korinplayer::deleteImageInfo()
 {
     delete imageInfo;
@@ -905,12 +920,11 @@ void korinplayer::closeEvent(QCloseEvent* event)
 {
     timer->stop();
     // The engine may still draw into the render window: take it down first.
+    stopSubtitleThread();
     if (engine) {
-        engine->reg_event_handler(engine, nullptr, nullptr);
         engine->stop(engine);
         engine->stop_wait_state_change(engine);
-        play_engine_destroy(engine);
-        engine = nullptr;
+        destroyEngine();
     }
     engineFile.clear();
     stopScans();

@@ -15,12 +15,15 @@
 
 #include "playengine.h"
 #include "readdir.h"
+#include "subtitle.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
 class PlaylistWidget;
+class MediaInfoWidget;
+class SubtitlePollingThread;
 class QTimer;
 class PlayControl;
 class SeekDialog;
@@ -154,7 +157,14 @@ public:
     QColor subtitle_color;
     QColor subtitle_outline_color;
     bool subtitle_shaded_background = false;
-    int subPos = 7;
+    SubPosition subPos = BUTTON_CENTRAL;
+    SubtitlePollingThread* subtitleThread = nullptr;
+    SubTitleWidget* subtitle = nullptr;
+    QTimer* subtitle_disp_timer = nullptr;
+    // pts of the line on screen: a line polled again keeps its timer.
+    quint64 shownSubtitlePts = ~quint64(0);
+    // The media information panel, null while closed.
+    MediaInfoWidget* infoWidget = nullptr;
 
     // "Render Subtitle by UI" (object name "menuRenderSubOpt"); the menus
     // put it on screen.
@@ -168,6 +178,20 @@ public:
     QMenu* menuSubtitle = nullptr;
     QActionGroup* videoTrackGroup = nullptr;
     QActionGroup* audioTrackGroup = nullptr;
+    QActionGroup* subtitleTrackGroup = nullptr;
+
+    void initRenderSubtitleWays();
+    void tryLoadLocalSubtitle(const QString& filename);
+    void adjustSubRenderByGst(SubPosition pos);
+    void QFont2PangoFontDescription(QFont& font, QString& pangoStr);
+    // The subtitle thread: joined before its engine goes away, started
+    // after a file is loaded or played with interface rendering.
+    void stopSubtitleThread();
+    void startSubtitleThread();
+    void hideSubtitle();
+    // The rectangle the subtitle widget is centred in, in central widget
+    // coordinates.
+    QRect subtitleArea() const;
 
 signals:
     void durationChanged(qint64 duration);
@@ -197,6 +221,8 @@ public slots:
     void setTitle(QMediaContent mediaContent);
     void showVolumWidget();
     void updateInfo();
+    void showMediaInfo();
+    void subtitle_disp(QByteArray text, quint64 pts, quint64 dur);
     void changeFullOrNormal();
     void adjustRenderRect(QSize size);
     void changeControlBarPos(QSize size);
@@ -223,7 +249,8 @@ private:
     void fillTrackMenu(QMenu* menu, bool video);
     void buildSinkMenu(QMenu* menu);
     void createShortcuts();
-    void tryLoadLocalSubtitle(const QString& path);
+    void fillSubtitleMenu();
+    void destroyEngine();
     bool forcedAccurateSeek() const;
     void seekToNanoseconds(qint64 position, bool accurate);
     void hideRateWidget(bool resetEngineRate);

@@ -1,5 +1,6 @@
 // The menu row, its entries, the file and folder dialogs, About.
 #include "korinplayer.h"
+#include "mediainfowidget.h"
 #include "opendirdlg.h"
 #include "playcontrol.h"
 #include "playlistmodel.h"
@@ -8,6 +9,8 @@
 
 #include <QAbstractItemView>
 #include <QActionGroup>
+#include <QColorDialog>
+#include <QFontDialog>
 #include <QDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -41,7 +44,7 @@ void korinplayer::createMenuBar()
     subtitle_color = Qt::white;
     subtitle_outline_color = Qt::white;
     subtitle_shaded_background = false;
-    subPos = 7;
+    subPos = BUTTON_CENTRAL;
 
     auto* bar = new MenuBar(this);
     bar->setObjectName(QStringLiteral("menuBar"));
@@ -104,12 +107,45 @@ void korinplayer::createMenuBar()
     menuAudio = addButton(tr("Audio Track"), "menuAudio");
     connect(menuAudio, &QMenu::aboutToShow, this, [this] { fillTrackMenu(menuAudio, false); });
 
-    // Subtitle entries: their actions come with the subtitle display.
     menuSubtitle = addButton(tr("Subtitle"), "menuSubtitle");
-    menuSubtitle->addAction(tr("Subtitle Font ..."));
-    menuSubtitle->addAction(tr("Subtitle Color ..."));
-    menuSubtitle->addAction(tr("Subtitle Outline Color ..."))
-        ->setObjectName(QStringLiteral("SubOutlineColorAction"));
+    connect(menuSubtitle->addAction(tr("Subtitle Font ...")), &QAction::triggered, this, [this] {
+        bool ok = false;
+        const QFont font = QFontDialog::getFont(&ok, subtitle_font, this, tr("Select subtitle font"));
+        if (!ok)
+            return;
+        subtitle_font = font;
+        if (!render_subtitle_by_ui) {
+            QString pango;
+            QFont2PangoFontDescription(subtitle_font, pango);
+            if (engine)
+                engine->set_subtitle_font(engine, pango.toUtf8().constData());
+        } else if (subtitle) {
+            subtitle->setFont(subtitle_font);
+            subtitle->updateGeometry(subtitleArea());
+        }
+    });
+    connect(menuSubtitle->addAction(tr("Subtitle Color ...")), &QAction::triggered, this, [this] {
+        const QColor color = QColorDialog::getColor(subtitle_color, this, tr("Select subtitle color"));
+        if (!color.isValid())
+            return;
+        subtitle_color = color;
+        if (render_subtitle_by_ui) {
+            if (subtitle)
+                subtitle->setColor(subtitle_color);
+        } else if (engine) {
+            engine->set_subtitle_color(engine, subtitle_color.rgba());
+        }
+    });
+    QAction* outline = menuSubtitle->addAction(tr("Subtitle Outline Color ..."));
+    outline->setObjectName(QStringLiteral("SubOutlineColorAction"));
+    connect(outline, &QAction::triggered, this, [this] {
+        const QColor color = QColorDialog::getColor(subtitle_outline_color, this, tr("Select subtitle color"));
+        if (!color.isValid())
+            return;
+        subtitle_outline_color = color;
+        if (engine)
+            engine->set_subtitle_outline_color(engine, subtitle_outline_color.rgba());
+    });
     QMenu* pos = menuSubtitle->addMenu(tr("Adjust Sub Position"));
     pos->setObjectName(QStringLiteral("SubPosMenu"));
     auto* posGroup = new QActionGroup(pos);
@@ -117,14 +153,19 @@ void korinplayer::createMenuBar()
     const char* posNames[] = {"Top Left",    "Top Central",   "Top Right",
                               "Central Left", "Central",       "Central Right",
                               "Button Left", "Button Central", "Button Right"};
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < TOTAL_SUB_POS; ++i) {
         QAction* a = pos->addAction(tr(posNames[i]));
         a->setCheckable(true);
         a->setData(i);
         a->setChecked(i == subPos);
         posGroup->addAction(a);
+        connect(a, &QAction::triggered, this, [this, i] {
+            subPos = SubPosition(i);
+            adjustSubRenderByGst(subPos);
+        });
     }
     menuSubtitle->addSeparator();
+    connect(menuSubtitle, &QMenu::aboutToShow, this, &korinplayer::fillSubtitleMenu);
 
     QMenu* aspect = addButton(tr("Aspect"), "menuAspect");
     const char* aspectNames[] = {"Original Ratio", "Full Fill", "Original Size"};
@@ -257,7 +298,12 @@ void korinplayer::openFile(bool byPlaylist)
         list->setDragEnabled(false);
     if (auto* tree = dialog.findChild<QTreeView*>())
         tree->setDragEnabled(false);
-    if (dialog.exec() != QDialog::Accepted)
+    if (infoWidget)
+        infoWidget->hide();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (infoWidget)
+        infoWidget->show();
+    if (!accepted)
         return;
     if (byPlaylist)
         deleteImageInfo();
@@ -286,7 +332,12 @@ void korinplayer::openDir(bool playNow)
 {
     auto* dialog = new OpenDirDlg(this, dirPath);
     connect(dialog, &OpenDirDlg::selectedPath, this, [this](const QString& path) { dirPath = path; });
-    if (dialog->exec() == QDialog::Accepted)
+    if (infoWidget)
+        infoWidget->hide();
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (infoWidget)
+        infoWidget->show();
+    if (accepted)
         startReadDir(dirPath, playNow, isRecursionDir);
     dialog->hide();
     delete dialog;
@@ -296,6 +347,10 @@ void korinplayer::openDir(bool playNow)
 void korinplayer::showPlaylist()
 {
     playlistWidget->setVisible(!playlistWidget->isVisible());
+    if (render_subtitle_by_ui && subtitle) {
+        wait(20);
+        subtitle->updateGeometry(subtitleArea());
+    }
     if (renderVideoWidget)
         renderVideoWidget->repaint();
 }

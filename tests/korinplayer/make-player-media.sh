@@ -8,10 +8,15 @@
 #   bad-random.mkv       random bytes; bad-text.mp4 a text file;
 #   bad-truncated.mp4    the first half of long.mp4 (no index)
 #   two-audio.mp4        4 s, H.264 + two AAC tracks (440 Hz, then silence)
+#   subs/srt.mp4 + srt.srt, subs/upper.mp4 + upper.SRT   6 s, black, text lines
+#     at 1-3 s and 4-5 s; subs/v1.2/noext (no extension) beside subs/v1.srt
+#   subs/internal.mkv    6 s, black, with the same lines as a subtitle track
+#   song.mp3             3 s, tags and a PNG cover; bare.mp3 tags, no cover
+#   ten-audio.mka        1 s, ten audio streams
 set -euo pipefail
 out=${1:?usage: make-player-media.sh OUTDIR}
-STAMP=3
-mkdir -p "$out/dir/sub"
+STAMP=5
+mkdir -p "$out/dir/sub" "$out/subs/v1.2"
 cd "$out"
 if [[ -f .stamp && $(cat .stamp) == "$STAMP" ]]; then
   echo "player test media in $out are up to date"
@@ -47,4 +52,55 @@ gst-launch-1.0 -q mp4mux name=m ! filesink location=two-audio.mp4.part \
   audiotestsrc num-buffers=200 samplesperbuffer=960 wave=silence ! audio/x-raw,rate=48000,channels=1 \
     ! avenc_aac ! aacparse ! queue ! m.
 mv two-audio.mp4.part two-audio.mp4
+SRT='1
+00:00:01,000 --> 00:00:03,000
+First line of the test subtitles
+
+2
+00:00:04,000 --> 00:00:05,000
+Second line, shown for one second only
+'
+black() { # file seconds
+  gst-launch-1.0 -q videotestsrc num-buffers=$(( $2 * 25 )) pattern=black \
+    ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! $H264 ! mp4mux ! filesink location="$1.part"
+  mv "$1.part" "$1"
+}
+black subs/srt.mp4 6
+cp subs/srt.mp4 subs/upper.mp4
+cp subs/srt.mp4 subs/v1.2/noext
+printf '%s' "$SRT" > subs/srt.srt
+printf '%s' "$SRT" > subs/upper.SRT
+printf '%s' "$SRT" > subs/v1.srt
+gst-launch-1.0 -q matroskamux name=m ! filesink location=subs/internal.mkv.part \
+  videotestsrc num-buffers=150 pattern=black ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 \
+    ! $H264 ! queue ! m. \
+  filesrc location=subs/srt.srt ! subparse ! text/x-raw,format=utf8 ! queue ! m.
+mv subs/internal.mkv.part subs/internal.mkv
+gst-launch-1.0 -q videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=64,height=48 ! pngenc \
+  ! filesink location=cover.png
+gst-launch-1.0 -q audiotestsrc num-buffers=150 samplesperbuffer=960 ! audio/x-raw,rate=48000,channels=2 \
+  ! lamemp3enc ! filesink location=song.raw.mp3
+# ID3v2.3 tags with text frames (and a picture for song.mp3), written by hand.
+python3 - <<'PY'
+import struct
+def frame(fid, body): return fid.encode() + struct.pack(">I", len(body)) + b"\0\0" + body
+def text(fid, t): return frame(fid, b"\0" + t.encode("latin-1"))
+png = open("cover.png", "rb").read()
+frames = (text("TIT2", "Korin Test Song") + text("TPE1", "Korin Band") + text("TALB", "Test Album")
+          + text("TYER", "2024") + text("TCON", "Ambient")
+          + frame("APIC", b"\0image/png\0\x03\0" + png))
+def write(name, frames):
+    n = len(frames)
+    size = bytes([(n >> 21) & 0x7f, (n >> 14) & 0x7f, (n >> 7) & 0x7f, n & 0x7f])
+    open(name, "wb").write(b"ID3\x03\0\0" + size + frames + open("song.raw.mp3", "rb").read())
+write("song.mp3", frames)
+write("bare.mp3", text("TIT2", "Bare Song") + text("TPE1", "Nobody"))
+PY
+rm -f song.raw.mp3
+tenaudio="matroskamux name=m ! filesink location=ten-audio.mka.part"
+for i in 0 1 2 3 4 5 6 7 8 9; do
+  tenaudio+=" audiotestsrc num-buffers=50 samplesperbuffer=960 freq=$(( 300 + i * 50 )) ! audio/x-raw,rate=48000,channels=1 ! vorbisenc ! queue ! m."
+done
+gst-launch-1.0 -q $tenaudio
+mv ten-audio.mka.part ten-audio.mka
 echo "$STAMP" > .stamp

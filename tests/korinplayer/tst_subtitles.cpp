@@ -1,0 +1,228 @@
+// Subtitles drawn by the interface and by the engine, on generated clips with
+// .srt/.SRT files beside them, and the polling thread against a fake engine.
+#include "korinplayer.h"
+#include "loadstylesheet.h"
+#include "playcontrol.h"
+#include "subtitlepollingthread.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QActionGroup>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QtTest>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+namespace {
+QString media(const char* name)
+{
+    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
+}
+
+double positionOf(const korinplayer& w)
+{
+    gint64 pos = -1;
+    if (!w.engine || w.engine->get_position(w.engine, &pos) != PLAYENGINE_SUCCESS)
+        return -1;
+    return pos / 1e9;
+}
+
+QString plain(const QString& rich)
+{
+    QTextDocument doc;
+    doc.setHtml(rich);
+    return doc.toPlainText();
+}
+
+// A fake engine whose text fills the whole buffer, terminator or not.
+std::atomic<int> fakeState{GST_STATE_PLAYING};
+PlayEngineResult fakeGetState(PlayEngineHandle, GstState* st)
+{
+    *st = GstState(fakeState.load());
+    return PLAYENGINE_SUCCESS;
+}
+PlayEngineResult fakeText(PlayEngineHandle, gchar* buffer, guint32, guint64* pts, guint64* dur)
+{
+    std::memset(buffer, 'x', 512);
+    *pts = 1;
+    *dur = ~guint64(0);
+    return PLAYENGINE_SUCCESS;
+}
+
+// Near-white pixels in the lower half of the video window.
+int brightPixels(WId win)
+{
+    const QImage img = QGuiApplication::primaryScreen()->grabWindow(win).toImage();
+    int n = 0;
+    for (int y = img.height() / 2; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += qGray(img.pixel(x, y)) > 200;
+    return n;
+}
+} // namespace
+
+class TestSubtitles : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<korinplayer> w;
+
+    bool open(const QStringList& files, bool byUi)
+    {
+        w.reset(new korinplayer);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()) || !w->engine)
+            return false;
+        if (byUi)
+            w->menuRenderSubOpt->trigger(); // stopped: the engine is rebuilt at once
+        if (w->render_subtitle_by_ui != byUi || w->addToPlaylist(files) != files.size())
+            return false;
+        w->prepareBeforePlay(w->playControl);
+        return true;
+    }
+
+    QString shownText() const
+    {
+        return w->subtitle && w->subtitle->isVisible() ? w->subtitle->textLabel()->text() : QString();
+    }
+
+private slots:
+    void initTestCase() { initPlayerResources(); }
+    void cleanup() { w.reset(); }
+
+    void textTimingAndThread()
+    {
+        QCOMPARE(subtitleRichText("A\nB"), QStringLiteral("<div>A<br/>B</div>"));
+        const QString hostile = subtitleRichText("<img src=x><s onclick=y>q</s> &amp; <i>it</i>");
+        QCOMPARE(plain(hostile), QStringLiteral("<img src=x><s onclick=y>q</s> &amp; it"));
+        QTextDocument doc;
+        doc.setHtml(hostile);
+        QTextCursor italic(&doc);
+        italic.setPosition(doc.characterCount() - 2); // inside "it"
+        QVERIFY(italic.charFormat().fontItalic() && !QTextCursor(&doc).charFormat().fontItalic());
+
+        QCOMPARE(subtitleDisplayMs(0), 2000);
+        QCOMPARE(subtitleDisplayMs(3500000000ULL), 3500);
+        QCOMPARE(subtitleDisplayMs(~quint64(0)), 2000);
+        QCOMPARE(subtitleDisplayMs(quint64(INT_MAX) * 1000000ULL * 2), 2000);
+        QCOMPARE(QFont2PangoFontDescription(QFont("Sans", 18, QFont::Bold)), QStringLiteral("Sans,Bold 18"));
+        QFont serif("Serif", 12);
+        serif.setItalic(true);
+        QCOMPARE(QFont2PangoFontDescription(serif), QStringLiteral("Serif,Italic 12"));
+
+        // 512 bytes without a terminator arrive cut, as a copy.
+        PlayEngine fake{};
+        fake.get_state = fakeGetState;
+        fake.get_subtitle_text = fakeText;
+        SubtitlePollingThread thread;
+        QSignalSpy texts(&thread, &SubtitlePollingThread::updateSubtitle);
+        thread.setPlayengine(&fake);
+        thread.clear_need_quit();
+        thread.start();
+        QTRY_VERIFY(texts.count() >= 2);
+        thread.stopAndWait();
+        const QByteArray got = texts.at(0).at(0).toByteArray();
+        QVERIFY(got.size() > 0 && got.size() <= 511);
+        QCOMPARE(got, QByteArray(got.size(), 'x'));
+        // A stopped engine ends the thread by itself.
+        fakeState = GST_STATE_READY;
+        texts.clear();
+        thread.clear_need_quit();
+        thread.start();
+        QVERIFY(thread.wait(2000));
+        QCOMPARE(texts.count(), 0);
+    }
+
+    // Interface rendering: each line at its time and gone when it is over;
+    // the second item (clip.SRT beside it) still gets subtitles.
+    void drawnByInterface()
+    {
+        QVERIFY(open({media("subs/srt.mp4"), media("subs/upper.mp4")}, true));
+        w->playlist->setCurrentIndex(0);
+        QTest::mouseClick(w->playControl->playButton, Qt::LeftButton);
+        QVERIFY(w->external_subtitle_loaded && w->subtitle_on);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        const double shownAt = positionOf(*w);
+        QVERIFY2(shownAt >= 0.9 && shownAt < 3.0, qPrintable(QString::number(shownAt)));
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
+        const double goneAt = positionOf(*w);
+        QVERIFY2(goneAt >= 2.8 && goneAt < 4.0, qPrintable(QString::number(goneAt)));
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()).startsWith("Second line"), 3000);
+
+        QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle() == "korinplayer -- upper", 6000);
+        QVERIFY(w->external_subtitle_loaded);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        QVERIFY(w->subtitleThread->isRunning());
+
+        // Back to engine rendering from the menu: applied at the stop, which
+        // joins the thread before the engine is rebuilt.
+        w->menuRenderSubOpt->trigger();
+        QVERIFY(w->render_subtitle_by_ui);
+        QVERIFY(w->stop());
+        QVERIFY(!w->render_subtitle_by_ui && w->engine);
+        QVERIFY(!w->subtitleThread->isRunning());
+        QVERIFY(w->subtitle->isHidden());
+    }
+
+    // The track menu, an internal track, and lookups that must not match.
+    void menuAndLookup()
+    {
+        QVERIFY(open({media("subs/internal.mkv")}, true));
+        QVERIFY(w->preLoadFile(media("subs/v1.2/noext")) == 0);
+        QVERIFY(!w->external_subtitle_loaded); // not "subs/v1.srt"
+        QVERIFY(w->stop());
+        w->playlist->setCurrentIndex(0);
+        QVERIFY(w->preLoadFile(media("subs/internal.mkv")) == 0);
+        QVERIFY(!w->subtitle_on);
+        QMenu* menu = w->menuSubtitle;
+        for (int round = 0; round < 2; ++round) {
+            emit menu->aboutToShow();
+            auto* group = menu->findChild<QActionGroup*>("SubtitleTracks");
+            QVERIFY(group);
+            QCOMPARE(group->actions().size(), 2);
+            QCOMPARE(group->actions().at(0)->text(), QStringLiteral("Subtitle Off"));
+            QVERIFY(group->actions().at(1)->text().startsWith("Subtitle 1: "));
+            QCOMPARE(group->actions().at(round)->isChecked(), true);
+            QVERIFY(!menu->findChild<QAction*>("SubOutlineColorAction")->isEnabled());
+            QVERIFY(!menu->findChild<QMenu*>("SubPosMenu")->isEnabled());
+            if (round == 0)
+                group->actions().at(1)->trigger();
+        }
+        QVERIFY(w->subtitle_on);
+        w->nextToPlay(0);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        menu->findChild<QActionGroup*>("SubtitleTracks")->actions().at(0)->trigger();
+        QVERIFY(!w->subtitle_on && w->subtitle->isHidden());
+        w->close(); // while the thread runs
+        QVERIFY(!w->subtitleThread->isRunning());
+    }
+
+    // Engine rendering into the X window: the line changes the picture.
+    void drawnByEngine()
+    {
+        QVERIFY(open({media("subs/srt.mp4")}, false));
+        w->m_sink = XIMAGESINK;
+        w->reCreatePipeline();
+        QVERIFY(w->engine);
+        w->playlist->setCurrentIndex(0);
+        QVERIFY(w->preLoadFile(media("subs/srt.mp4")) == 0);
+        QVERIFY(w->external_subtitle_loaded);
+        // Black video: white pixels are the subtitle line.
+        const int none = brightPixels(w->winID);
+        w->nextToPlay(0);
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 1.6, 4000);
+        const int line = brightPixels(w->winID);
+        QVERIFY2(line > none + 100, qPrintable(QStringLiteral("%1 vs %2").arg(line).arg(none)));
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 3.3, 4000);
+        QVERIFY(brightPixels(w->winID) < line / 4);
+    }
+};
+
+QTEST_MAIN(TestSubtitles)
+#include "tst_subtitles.moc"
