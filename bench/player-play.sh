@@ -65,8 +65,10 @@ def run(cmd, stop_at=None, end_line=None):
                 break
         if end_line and end_line in line:
             break
-    if p.poll() is None and (stop_at or end_line):
-        p.send_signal(signal.SIGTERM)
+    if stop_at or end_line:
+        # os.kill, not Popen.poll/send_signal: those reap the child, and the
+        # resource figures come from our own wait4 below.
+        os.kill(p.pid, signal.SIGTERM)
     p.stderr.close()
     _, _, ru = os.wait4(p.pid, 0)
     return first, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
