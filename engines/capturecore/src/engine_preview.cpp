@@ -37,6 +37,35 @@ struct Capture {
     bool parent_lost = false;
 };
 
+GstElement *add(GstElement *pipeline, const char *factory, const char *name)
+{
+    GstElement *el = gst_element_factory_make(factory, name);
+    if (!el) {
+        cc_warn("GStreamer element %s is missing", factory);
+        return nullptr;
+    }
+    if (!gst_bin_add(GST_BIN(pipeline), el)) {
+        gst_object_unref(el);
+        return nullptr;
+    }
+    return el;
+}
+
+bool link_chain(std::initializer_list<GstElement *> els)
+{
+    GstElement *prev = nullptr;
+    for (GstElement *el : els) {
+        if (!el)
+            return false;
+        if (prev && !gst_element_link(prev, el)) {
+            cc_warn("cannot link %s to %s", GST_ELEMENT_NAME(prev), GST_ELEMENT_NAME(el));
+            return false;
+        }
+        prev = el;
+    }
+    return true;
+}
+
 namespace {
 
 struct EffectDef {
@@ -58,36 +87,6 @@ const EffectDef *find_effect(REuint32 code)
         if (d.code == code)
             return &d;
     return nullptr;
-}
-
-GstElement *add(GstElement *pipeline, const char *factory, const char *name = nullptr)
-{
-    GstElement *el = gst_element_factory_make(factory, name);
-    if (!el) {
-        cc_warn("GStreamer element %s is missing", factory);
-        return nullptr;
-    }
-    if (!gst_bin_add(GST_BIN(pipeline), el)) {
-        gst_object_unref(el);
-        return nullptr;
-    }
-    return el;
-}
-
-/* Links a chain of elements; any null in it fails the whole chain. */
-bool link_chain(std::initializer_list<GstElement *> els)
-{
-    GstElement *prev = nullptr;
-    for (GstElement *el : els) {
-        if (!el)
-            return false;
-        if (prev && !gst_element_link(prev, el)) {
-            cc_warn("cannot link %s to %s", GST_ELEMENT_NAME(prev), GST_ELEMENT_NAME(el));
-            return false;
-        }
-        prev = el;
-    }
-    return true;
 }
 
 /* Appends the effect chain after *last.  GL runs the effect on the GPU where

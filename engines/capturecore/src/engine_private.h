@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <gst/gst.h>
+#include <initializer_list>
 #include <vector>
 
 #include "recorderengine.h"
@@ -145,6 +146,10 @@ guint64 record_media_time_ns(Engine *e);
 /* engine_snapshot.cpp */
 REresult snapshot_take(Engine *e);
 void snapshot_frame_arrived(Engine *e, GstSample *sample);
+
+/* engine_preview.cpp: pipeline building shared with recording */
+GstElement *add(GstElement *bin, const char *factory, const char *name = nullptr);
+bool link_chain(std::initializer_list<GstElement *> els); /* any null fails the chain */
 
 } // namespace cc
 

@@ -133,35 +133,6 @@ struct Recording {
 
 namespace {
 
-GstElement *add(GstElement *bin, const char *factory, const char *name = nullptr)
-{
-    GstElement *el = gst_element_factory_make(factory, name);
-    if (!el) {
-        cc_warn("GStreamer element %s is missing", factory);
-        return nullptr;
-    }
-    if (!gst_bin_add(GST_BIN(bin), el)) {
-        gst_object_unref(el);
-        return nullptr;
-    }
-    return el;
-}
-
-bool link_chain(std::initializer_list<GstElement *> els)
-{
-    GstElement *prev = nullptr;
-    for (GstElement *el : els) {
-        if (!el)
-            return false;
-        if (prev && !gst_element_link(prev, el)) {
-            cc_warn("cannot link %s to %s", GST_ELEMENT_NAME(prev), GST_ELEMENT_NAME(el));
-            return false;
-        }
-        prev = el;
-    }
-    return true;
-}
-
 bool link_to_mux(GstElement *from, GstElement *mux, bool video, bool splitmux)
 {
     if (!splitmux)
