@@ -8,10 +8,15 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaType>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QToolButton>
 #include <QSharedPointer>
 
 #include "colorkey.h"
 #include "filesystemwatcher.h"
+#include "menubar.h"
 #include "previewwidget.h"
 #include "videothumbnailer.h"
 
@@ -20,6 +25,35 @@ const double kLowStorageMb = 50.0;
 const char* const kExtensions[] = {"mp4", "mov", "mkv", "avi", "flv", "ts"};
 }
 
+// The grabbed preview picture that flies to the thumbnail button after a
+// snapshot.
+class SnapShotAnimationWidget : public QToolButton
+{
+public:
+    SnapShotAnimationWidget(QPixmap& pix, QWidget* parent)
+        : QToolButton(parent)
+        , m_pix(pix)
+    {
+        setWindowFlags(Qt::WindowStaysOnTopHint);
+        setStyleSheet("QToolButton{border: none}");
+        // A window of its own, so that it is drawn over the native preview.
+        setAttribute(Qt::WA_NativeWindow);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (!m_pix.isNull()) {
+            QPainter painter(this);
+            painter.drawPixmap(0, 0, m_pix.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        }
+        event->accept();
+    }
+
+private:
+    QPixmap m_pix;
+};
+
 MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
     : QMainWindow(parent)
 {
@@ -27,13 +61,9 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
     m_devlist = devlist;
 
     m_centralWidget = new QWidget(this);
-    m_menuBar = new QWidget(m_centralWidget);
+    m_menuBar = new CameraMenuBar(m_centralWidget);
     m_menuBar->setObjectName("MenuBar");
-    m_menuBar->setAttribute(Qt::WA_StyledBackground, true);
-    m_menuBar->setStyleSheet(
-        "QWidget#MenuBar{background:qlineargradient(spread:pad, x1:0, y1:0, x2:1, y2:0, "
-        "stop:0 #282828, stop:0.5 #A2A2A2, stop:1.0 #282828);}");
-    m_menuBar->setFixedWidth(120);
+    m_menuBar->setStyleSheet("QFrame#MenuBar{                         background: qlineargradient(x1: 0, y1: 0, x2: 1, y2: 0,                         stop: 0 #282828, stop: 0.5 #A2A2A2,                         stop: 1.0 #282828);                         }");
 
     m_previewWidget = new PreviewWidget(m_centralWidget);
     m_previewWid = m_previewWidget->winId();
@@ -51,6 +81,8 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
 
     m_fileSysThread = new FileSystemWatcher(QDir::homePath(), nullptr);
     connect(m_fileSysThread, &FileSystemWatcher::storageNotEnough, this, &MainWindow::handleStorageNotEnough);
+    connect(m_fileSysThread, &FileSystemWatcher::nameListFirstChanged, m_menuBar,
+            &CameraMenuBar::changeThumbnailImage);
     m_fileSysThread->start();
 
     m_engineThread = new QThread;
@@ -102,6 +134,16 @@ int MainWindow::connectSingals()
     const Qt::ConnectionType q = Qt::QueuedConnection;
     EngineAdapter* a = m_engineObj;
     connect(m_previewWidget, &PreviewWidget::clicked, this, &MainWindow::processPreviewWidgetClickEvent, q);
+    connect(m_menuBar, &CameraMenuBar::takeSnapShotBtn, this, &MainWindow::sendCMDtoEngine);
+    connect(m_menuBar, &CameraMenuBar::showLookBackWidget, this, &MainWindow::showLookBackWidget);
+    connect(a, &EngineAdapter::updateCapability, m_menuBar, &CameraMenuBar::updateAppSettingsCapability, q);
+    // A media time that arrives after the recording ended must not bring the
+    // count back.
+    StopWatch* watch = m_menuBar->stopWatch();
+    connect(a, &EngineAdapter::updateRecordingTime, watch, [watch](quint64 t) {
+        if (EngineAdapter::m_engineState != PREVIREW)
+            watch->setTime(t);
+    }, q);
     connect(a, &EngineAdapter::engineStateChanged, this, &MainWindow::engineStateChanged, q);
     connect(a, &EngineAdapter::engineWorkDone, this, &MainWindow::engineWorkDone, q);
     connect(this, &MainWindow::sendSnapShotCmd, a, &EngineAdapter::takeSnapShot, q);
@@ -208,6 +250,7 @@ void MainWindow::sendCMDtoEngine(int workmode)
         if (prepareShapshot() == -1)
             return;
         emit sendSnapShotCmd();
+        startSnapShotFlight();
     } else if (workmode == VIDEO_MODE) {
         if (prepareRecording() == -1)
             return;
@@ -234,6 +277,25 @@ int MainWindow::prepareShapshot()
     memset(&out, 0, sizeof out);
     emit set_output_file_settings(out);
     return 1;
+}
+
+void MainWindow::startSnapShotFlight()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QPixmap pix = screen ? screen->grabWindow(m_previewWid, 0, 0, -1, -1) : QPixmap();
+    auto* flight = new SnapShotAnimationWidget(pix, this);
+    flight->setGeometry(m_previewWidget->geometry());
+    flight->show();
+    flight->raise();
+    m_snapAnimation = new QPropertyAnimation(flight, "geometry");
+    connect(m_snapAnimation, &QPropertyAnimation::finished, flight, &QObject::deleteLater);
+    connect(m_snapAnimation, &QPropertyAnimation::finished, m_snapAnimation, &QObject::deleteLater);
+    ThumbnailButton* thumb = m_menuBar->thumbnailButton();
+    m_snapAnimation->setDuration(700);
+    m_snapAnimation->setStartValue(m_previewWidget->geometry());
+    m_snapAnimation->setEndValue(QRect(mapFromGlobal(thumb->mapToGlobal(QPoint(0, 0))), thumb->size()));
+    m_snapAnimation->setEasingCurve(QEasingCurve::InBack);
+    m_snapAnimation->start();
 }
 
 int MainWindow::prepareRecording()
@@ -276,6 +338,7 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
             m_fileSysThread->updateNameList();
     } else if (finishedOperation == RECORDING) {
         m_updateMediaTimer.stop();
+        m_menuBar->stopWatch()->setTime(0);
         wait(20);
         if (splitRecording()) {
             const QString dir = recordingFileName.left(recordingFileName.lastIndexOf('/'));
@@ -321,8 +384,11 @@ void MainWindow::showLookBackWidget()
 void MainWindow::engineStateChanged(int state)
 {
     // A recording that ended or never started stops the recording clock.
-    if (state == PREVIREW)
+    if (state == PREVIREW) {
         m_updateMediaTimer.stop();
+        m_menuBar->stopWatch()->setTime(0);
+    }
+    m_menuBar->snapshotButton()->updateColor();
 }
 
 void MainWindow::handleStorageNotEnough(double freesize)

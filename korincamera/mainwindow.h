@@ -12,6 +12,7 @@
 #include "engine_adapter.h"
 
 class PreviewWidget;
+class CameraMenuBar;
 #include "filesystemwatcher.h"
 class VideoThumbnailer;
 class QCloseEvent;
@@ -30,6 +31,7 @@ public:
     EngineAdapter* engineAdapter() const { return m_engineObj; }
     FileSystemWatcher* storageWatcher() const { return m_fileSysThread; }
     PreviewWidget* previewWidget() const { return m_previewWidget; }
+    CameraMenuBar* cameraMenuBar() const { return m_menuBar; }
     VideoThumbnailer* videoThumbnailer() const { return m_videoThumbnailer; }
     QStringList deviceList() const { return m_devlist; }
 
@@ -89,13 +91,14 @@ private:
     int prepareShapshot();
     int prepareRecording();
     void popStorageNotEnoughMsg(double mb);
+    void startSnapShotFlight();
     void wait(int ms);
     bool splitRecording();
 
     EngineAdapter* m_engineObj = nullptr;
     QStringList m_devlist;
     WId m_previewWid = 0;
-    QWidget* m_menuBar = nullptr; // stands where the side menu bar goes
+    CameraMenuBar* m_menuBar = nullptr;
     QWidget* m_centralWidget = nullptr;
     PreviewWidget* m_previewWidget = nullptr;
     QTimer m_updateMediaTimer;

@@ -36,23 +36,26 @@ void VideoThumbnailer::setUpPipeline()
     engine->set_video_sink(engine, "fakesink");
 }
 
-void VideoThumbnailer::setFilePath(QString file)
+// False when the file never appeared or is not a regular file: the engine
+// would still hold the previous video.
+bool VideoThumbnailer::setFilePath(QString file)
 {
     path = file;
     QFileInfo info(file);
     for (int check = 1; !info.exists(); ++check) {
         if (check >= 5) {
             qWarning("Cannot find video file");
-            return;
+            return false;
         }
         QThread::sleep(1);
         info.refresh();
     }
     if (!info.isFile()) {
         qWarning("not a file!");
-        return;
+        return false;
     }
     engine->set_file(engine, info.absoluteFilePath().toUtf8().constData());
+    return true;
 }
 
 int VideoThumbnailer::openMedia()
@@ -80,14 +83,41 @@ int VideoThumbnailer::captureFrame(int position)
     korin_image_info info;
     memset(&info, 0, sizeof info);
     engine->get_video_thumbnail(engine, position, &info);
-    if (!info.image || info.height <= 0) {
+    if (!info.image || info.height <= 0 || info.width <= 0) {
         qDebug("get video thumbnail failed");
         return -1;
     }
-    const int bytesPerLine = int(info.size / gsize(info.height));
-    img = QSharedPointer<QImage>::create(info.image, info.width, info.height, bytesPerLine,
-                                         QImage::Format_RGB888);
+    const gsize bytesPerLine = info.size / gsize(info.height);
+    if (bytesPerLine < gsize(info.width) * 3) {
+        qDebug("get video thumbnail failed");
+        return -1;
+    }
+    // Read-only: painting on it makes Qt copy instead of writing into the
+    // engine's buffer.
+    img = QSharedPointer<QImage>::create(static_cast<const uchar*>(info.image), info.width, info.height,
+                                         int(bytesPerLine), QImage::Format_RGB888);
     return img->isNull() ? -1 : 0;
+}
+
+static int initResources()
+{
+    Q_INIT_RESOURCE(korincamera);
+    return 0;
+}
+
+// Covers the frame's top-left corner with the play mark, pixel for pixel
+// (what lies outside a smaller frame is left out).
+void VideoThumbnailer::stampPlayMark(QImage& frame)
+{
+    static const int resources = initResources();
+    Q_UNUSED(resources);
+    const QImage mark = QImage(":/image/play.png").convertToFormat(QImage::Format_RGB888);
+    if (mark.isNull())
+        return;
+    const int w = qMin(mark.width(), frame.width());
+    const int h = qMin(mark.height(), frame.height());
+    for (int y = 0; y < h; ++y)
+        memcpy(frame.scanLine(y), mark.constScanLine(y), size_t(w) * 3);
 }
 
 void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
@@ -100,16 +130,14 @@ void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
         thumbName = filename + "_thumbnail.jpg";
 
     // Without an engine there is nothing to decode with.
-    if (engine) {
-        setFilePath(filename);
+    if (engine && setFilePath(filename)) {
         if (openMedia() == 0) {
             if (metadata.n_video < 1) {
                 qWarning("No video tracks found!");
             } else {
                 const int position = duration <= 10000000000LL ? int(duration / 2000000000LL) : 10;
                 if (captureFrame(position) == 0) {
-                    // The play mark over the frame's corner comes with the
-                    // camera's image resources.
+                    stampPlayMark(*img);
                     if (img->save(thumbName))
                         emit imageSaved();
                     else

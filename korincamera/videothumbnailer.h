@@ -26,10 +26,11 @@ public slots:
 
 private:
     void setUpPipeline();
-    void setFilePath(QString file);
+    bool setFilePath(QString file);
     int openMedia();
     int closeMedia();
     int captureFrame(int position);
+    static void stampPlayMark(QImage& frame);
 
     QSharedPointer<QImage> img;
     std::atomic<bool> captureDone{true};

@@ -1,0 +1,76 @@
+#include "menubar.h"
+
+#include <QMessageBox>
+
+#include "engine_adapter.h"
+
+static int initResources()
+{
+    // The images live in the static core library: make sure they are linked.
+    Q_INIT_RESOURCE(korincamera);
+    return 0;
+}
+
+CameraMenuBar::CameraMenuBar(QWidget* parent)
+    : QFrame(parent)
+{
+    static const int resources = initResources();
+    Q_UNUSED(resources);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_switchFnBtn = new SwitchFunctionButton(this);
+    m_shapshotBtn = new ActionBtn(this);
+    m_pThumbBtn = new ThumbnailButton(this);
+    m_effectBtn = new EffectSettings(this);
+    m_settingBtn = new AppSettings(this);
+    m_stopWatch = new StopWatch(this);
+    m_stopWatch->setTime(0);
+
+    m_layout = new QVBoxLayout;
+    m_layout->addWidget(m_pThumbBtn, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_switchFnBtn, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_shapshotBtn, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_effectBtn, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_settingBtn, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_stopWatch, 0, Qt::AlignHCenter);
+    setLayout(m_layout);
+
+    connect(m_shapshotBtn, &QToolButton::clicked, this,
+            [this]() { emit takeSnapShotBtn(EngineAdapter::m_workMode.load()); });
+    connect(this, &CameraMenuBar::changeThumbnailImage, m_pThumbBtn, &ThumbnailButton::setImageToShow);
+    connect(m_settingBtn, &QToolButton::clicked, this, &CameraMenuBar::showAppSettingsDialog);
+    connect(m_effectBtn, &QToolButton::clicked, this, &CameraMenuBar::showEffectsDialog);
+    connect(m_pThumbBtn, &QToolButton::clicked, this, &CameraMenuBar::showLookBackWidget);
+    connect(&m_switchFnBtn->m_timeLine, &QTimeLine::stateChanged, this, [this](QTimeLine::State s) {
+        m_shapshotBtn->blockSignals(s == QTimeLine::Running);
+    });
+}
+
+CameraMenuBar::~CameraMenuBar()
+{
+    m_layout->deleteLater();
+}
+
+bool CameraMenuBar::engineIdle(const char* refusal)
+{
+    if (EngineAdapter::m_engineState == PREVIREW)
+        return true;
+    QMessageBox::warning(this, "Engine is still working", refusal, QMessageBox::Ok);
+    return false;
+}
+
+void CameraMenuBar::showAppSettingsDialog()
+{
+    // The settings dialog itself comes later; until then only the refusal
+    // while the engine works is shown.
+    engineIdle("Please stop recording before change app settings");
+}
+
+void CameraMenuBar::showEffectsDialog()
+{
+    engineIdle("Please stop recording before change effects");
+}
+
+void CameraMenuBar::updateAppSettingsCapability()
+{
+    // Nothing to refresh until the settings dialog exists.
+}

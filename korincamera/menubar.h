@@ -1,0 +1,52 @@
+#ifndef MENUBAR_H
+#define MENUBAR_H
+
+#include <QFrame>
+#include <QVBoxLayout>
+
+#include "menubar_button/actionbtn.h"
+#include "menubar_button/iconbuttons.h"
+#include "menubar_button/stopwatch.h"
+#include "menubar_button/switchfunctionbutton.h"
+#include "menubar_button/thumbnailwidget.h"
+
+// The camera's vertical menu bar: newest picture, mode switch, capture
+// button, effects, settings and the recording stop watch. It decides nothing
+// about capture; it passes requests on to the main window.
+class CameraMenuBar : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit CameraMenuBar(QWidget* parent);
+    ~CameraMenuBar() override;
+
+    SwitchFunctionButton* switchButton() const { return m_switchFnBtn; }
+    ActionBtn* snapshotButton() const { return m_shapshotBtn; }
+    ThumbnailButton* thumbnailButton() const { return m_pThumbBtn; }
+    EffectSettings* effectsButton() const { return m_effectBtn; }
+    AppSettings* settingsButton() const { return m_settingBtn; }
+    StopWatch* stopWatch() const { return m_stopWatch; }
+
+signals:
+    void takeSnapShotBtn(int workmode);
+    void changeThumbnailImage(QString path);
+    void showLookBackWidget();
+
+public slots:
+    void showAppSettingsDialog();
+    void showEffectsDialog();
+    void updateAppSettingsCapability();
+
+private:
+    bool engineIdle(const char* refusal);
+
+    SwitchFunctionButton* m_switchFnBtn;
+    ActionBtn* m_shapshotBtn;
+    ThumbnailButton* m_pThumbBtn;
+    EffectSettings* m_effectBtn;
+    AppSettings* m_settingBtn;
+    StopWatch* m_stopWatch;
+    QVBoxLayout* m_layout;
+};
+
+#endif

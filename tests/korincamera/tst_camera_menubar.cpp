@@ -1,0 +1,125 @@
+// The camera's menu bar on its own: mode switch, capture button colour and
+// blocking, stop watch text and the newest-picture button.
+#include <QtTest>
+
+#include "engine_adapter.h"
+#include "filesystemwatcher.h"
+#include "menubar.h"
+
+namespace {
+QColor centre(QWidget* w)
+{
+    return w->grab().toImage().pixelColor(w->width() / 2, w->height() / 2);
+}
+
+void writePicture(const QString& path, Qt::GlobalColor c)
+{
+    QImage img(40, 30, QImage::Format_RGB32);
+    img.fill(c);
+    QVERIFY(img.save(path));
+}
+}
+
+class TestCameraMenuBar : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        EngineAdapter::m_engineState = PREVIREW;
+        EngineAdapter::m_workMode = PHOTO_MODE;
+    }
+
+    // The mode changes at the half-way frame; clicks on the capture button
+    // are lost while the flip runs and carry the new mode after it; the
+    // switch is refused while recording and allowed while paused.
+    void modeSwitch()
+    {
+        CameraMenuBar bar(nullptr);
+        bar.show();
+        QSignalSpy capture(&bar, &CameraMenuBar::takeSnapShotBtn);
+        SwitchFunctionButton* sw = bar.switchButton();
+
+        QTest::mouseClick(sw, Qt::LeftButton);
+        QCOMPARE(sw->m_timeLine.state(), QTimeLine::Running);
+        sw->changeIcon(49);
+        QCOMPARE(EngineAdapter::m_workMode.load(), PHOTO_MODE);
+        sw->changeIcon(50);
+        QCOMPARE(EngineAdapter::m_workMode.load(), VIDEO_MODE);
+        sw->changeIcon(60); // toggles once per run
+        QCOMPARE(EngineAdapter::m_workMode.load(), VIDEO_MODE);
+        QTest::mouseClick(bar.snapshotButton(), Qt::LeftButton);
+        QCOMPARE(capture.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(sw->m_timeLine.state(), QTimeLine::NotRunning, 2000);
+        QTest::mouseClick(bar.snapshotButton(), Qt::LeftButton);
+        QCOMPARE(capture.count(), 1);
+        QCOMPARE(capture.at(0).at(0).toInt(), int(VIDEO_MODE));
+
+        EngineAdapter::m_engineState = RUNNING;
+        QTest::mouseClick(sw, Qt::LeftButton);
+        QCOMPARE(sw->m_timeLine.state(), QTimeLine::NotRunning);
+        EngineAdapter::m_engineState = PAUSE;
+        QTest::mouseClick(sw, Qt::LeftButton);
+        QCOMPARE(sw->m_timeLine.state(), QTimeLine::Running);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_workMode.load(), PHOTO_MODE, 2000);
+    }
+
+    void captureButtonColour_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("preview") << int(PREVIREW) << QColor(50, 180, 222);
+        QTest::newRow("recording") << int(RUNNING) << QColor(Qt::red);
+        QTest::newRow("paused") << int(PAUSE) << QColor(Qt::green);
+    }
+    void captureButtonColour()
+    {
+        QFETCH(int, state);
+        QFETCH(QColor, colour);
+        CameraMenuBar bar(nullptr);
+        EngineAdapter::m_engineState = EngineState(state);
+        bar.snapshotButton()->updateColor();
+        QCOMPARE(centre(bar.snapshotButton()), colour);
+    }
+
+    void stopWatchText()
+    {
+        CameraMenuBar bar(nullptr);
+        QCOMPARE(bar.stopWatch()->text(), QString("0 : 0 : 0"));
+        bar.stopWatch()->setTime(3723000000ULL);
+        QCOMPARE(bar.stopWatch()->text(), QString("1 : 2 : 3"));
+        bar.stopWatch()->setTime(59999999ULL);
+        QCOMPARE(bar.stopWatch()->text(), QString("0 : 0 : 59"));
+        bar.stopWatch()->setTime(25ULL * 3600000000ULL + 61000000ULL);
+        QCOMPARE(bar.stopWatch()->text(), QString("25 : 1 : 1"));
+    }
+
+    // Black over an empty directory, then the watcher's newest picture; a
+    // picture written late is picked up by the retries.
+    void thumbnailFollowsWatcher()
+    {
+        QTemporaryDir dir;
+        const QString oldCwd = QDir::currentPath();
+        CameraMenuBar bar(nullptr);
+        bar.resize(bar.sizeHint());
+        ThumbnailButton* thumb = bar.thumbnailButton();
+        FileSystemWatcher watcher(dir.path());
+        connect(&watcher, &FileSystemWatcher::nameListFirstChanged, &bar, &CameraMenuBar::changeThumbnailImage);
+        watcher.updateNameList();
+        QCOMPARE(centre(thumb), QColor(Qt::black));
+
+        writePicture(dir.filePath("a.png"), Qt::red);
+        watcher.updateNameList();
+        QTRY_COMPARE(centre(thumb), QColor(Qt::red));
+
+        bar.changeThumbnailImage("late.png");
+        QCOMPARE(centre(thumb), QColor(Qt::black));
+        QTest::qWait(1500);
+        writePicture(dir.filePath("late.png"), Qt::blue);
+        QTRY_COMPARE_WITH_TIMEOUT(centre(thumb), QColor(Qt::blue), 2500);
+        QDir::setCurrent(oldCwd);
+    }
+};
+
+QTEST_MAIN(TestCameraMenuBar)
+#include "tst_camera_menubar.moc"
