@@ -51,6 +51,15 @@ GstElement *add(GstElement *pipeline, const char *factory, const char *name)
     return el;
 }
 
+void log_bus_warning(GstMessage *msg, const char *what)
+{
+    GError *err = nullptr;
+    gst_message_parse_warning(msg, &err, nullptr);
+    cc_info("%s warning from %s: %s", what, GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
+            err ? err->message : "?");
+    g_clear_error(&err);
+}
+
 bool link_chain(std::initializer_list<GstElement *> els)
 {
     GstElement *prev = nullptr;
@@ -165,14 +174,9 @@ gboolean on_bus(GstBus *, GstMessage *msg, gpointer data)
         }
         break;
     }
-    case GST_MESSAGE_WARNING: {
-        GError *err = nullptr;
-        gst_message_parse_warning(msg, &err, nullptr);
-        cc_info("capture warning from %s: %s", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-                err ? err->message : "?");
-        g_clear_error(&err);
+    case GST_MESSAGE_WARNING:
+        log_bus_warning(msg, "capture");
         break;
-    }
     default:
         break;
     }

@@ -150,6 +150,7 @@ void snapshot_frame_arrived(Engine *e, GstSample *sample);
 /* engine_preview.cpp: pipeline building shared with recording */
 GstElement *add(GstElement *bin, const char *factory, const char *name = nullptr);
 bool link_chain(std::initializer_list<GstElement *> els); /* any null fails the chain */
+void log_bus_warning(GstMessage *msg, const char *what);
 
 } // namespace cc
 

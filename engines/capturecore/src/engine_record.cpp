@@ -217,14 +217,9 @@ gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data)
             events_post_finish(e, RE_EVENT_ERROR, r->gen);
         break;
     }
-    case GST_MESSAGE_WARNING: {
-        GError *err = nullptr;
-        gst_message_parse_warning(msg, &err, nullptr);
-        cc_info("recording warning from %s: %s", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-                err ? err->message : "?");
-        g_clear_error(&err);
+    case GST_MESSAGE_WARNING:
+        log_bus_warning(msg, "recording");
         break;
-    }
     default:
         break;
     }
