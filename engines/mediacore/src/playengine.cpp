@@ -158,6 +158,14 @@ GstState engine_current_state(EnginePriv* p)
     return cur;
 }
 
+static gboolean error_was_seen(EnginePriv* p)
+{
+    g_mutex_lock(&p->lock);
+    gboolean seen = p->error_seen;
+    g_mutex_unlock(&p->lock);
+    return seen;
+}
+
 /* Is any streaming thread of the pipeline still at work? */
 static gboolean any_task_started(GstElement* pipeline)
 {
@@ -199,10 +207,7 @@ PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean load
         if ((ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL) &&
             cur == target)
             return PLAYENGINE_SUCCESS;
-        g_mutex_lock(&p->lock);
-        gboolean failed = p->error_seen;
-        g_mutex_unlock(&p->lock);
-        if (failed)
+        if (error_was_seen(p))
             return PLAYENGINE_FAILURE;
         const gint64 now = g_get_monotonic_time();
         if (now > deadline) {
@@ -280,9 +285,18 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         MC_WARN("cannot reach %s", gst_element_state_get_name(target));
         if (cur <= GST_STATE_READY) {
             /* Going to NULL flushes the bus: let the event thread take the
-             * error first, so the caller hears why. */
+             * error first, so the caller hears why. The state change can fail
+             * a moment before the streaming thread posts its error; should
+             * none come at all, post one, since a failed load must be told. */
             const gint64 until = g_get_monotonic_time() + 500 * 1000;
-            while (gst_bus_have_pending(p->bus) && g_get_monotonic_time() < until)
+            while (!error_was_seen(p) && g_get_monotonic_time() < until)
+                g_usleep(5000);
+            if (!error_was_seen(p))
+                GST_ELEMENT_ERROR(p->playbin, STREAM, FAILED,
+                                  ("No playable stream could be loaded."),
+                                  ("the pipeline failed to preroll without an error"));
+            const gint64 drained = g_get_monotonic_time() + 500 * 1000;
+            while (gst_bus_have_pending(p->bus) && g_get_monotonic_time() < drained)
                 g_usleep(5000);
             gst_element_set_state(p->playbin, GST_STATE_NULL);
         }
