@@ -26,6 +26,8 @@ struct EnginePriv {
      * the event handler and the display configuration below. */
     GMutex lock;
     gboolean error_seen;
+    gboolean loading;     /* a file is on its way to PAUSED or PLAYING */
+    gboolean sink_failed; /* the GL sink could not start during the load */
     void* ev_context;
     PlayEngineEventHandler ev_handler;
 
@@ -78,6 +80,8 @@ static inline EnginePriv* engine_priv(PlayEngineHandle handle)
 
 /* engine_sinks.cpp */
 GstElement* sinks_make_video_sink(const gchar* name);
+GstElement* sinks_fallback_video_sink(void);
+void sinks_gl_failed(void);
 GstElement* sinks_make_audio_sink(const gchar* name);
 void sinks_apply_overlay(EnginePriv* p, GstElement* sink);
 void sinks_expose(EnginePriv* p);

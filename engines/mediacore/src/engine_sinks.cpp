@@ -151,18 +151,55 @@ static gboolean probe_sink(const char* factory)
     return ok;
 }
 
+/* Does the display offer this X extension? */
+static gboolean has_extension(const char* name)
+{
+    XConn x;
+    if (!x_open(&x))
+        return FALSE;
+    xcb_query_extension_reply_t* r = xcb_query_extension_reply(
+        x.conn, xcb_query_extension(x.conn, (uint16_t)strlen(name), name), nullptr);
+    const gboolean present = r && r->present;
+    free(r);
+    xcb_disconnect(x.conn);
+    return present;
+}
+
+static gsize feature_once[2] = {0, 0};
+static gint feature_result[2] = {0, 0};
+
+/* Without the XVideo extension the overlay sink cannot work, and that is
+ * known without a probe. With GLX, a GL context would cost as much as the
+ * real sink's own (tens of milliseconds on a software renderer), so GL is
+ * taken as working; should the GL sink then fail to start, the load falls
+ * back to another sink (sinks_gl_failed). */
 gint sinks_check_feature(gint feature)
 {
-    static gsize once[2] = {0, 0};
-    static gint result[2] = {0, 0};
     static const char* const factories[2] = {"xvimagesink", "glimagesink"};
+    static const char* const extensions[2] = {"XVideo", "GLX"};
     if (feature < 0 || feature > 1)
         return 0;
-    if (g_once_init_enter(&once[feature])) {
-        result[feature] = probe_sink(factories[feature]) ? 1 : 0;
-        g_once_init_leave(&once[feature], 1);
+    if (g_once_init_enter(&feature_once[feature])) {
+        GstElementFactory* f = gst_element_factory_find(factories[feature]);
+        gint works = 0;
+        if (f) {
+            gst_object_unref(f);
+            const gboolean ext = has_extension(extensions[feature]);
+            if (ext == (feature == 1))
+                works = ext ? 1 : 0;
+            else
+                works = probe_sink(factories[feature]) ? 1 : 0;
+        }
+        feature_result[feature] = works;
+        g_once_init_leave(&feature_once[feature], 1);
     }
-    return result[feature];
+    return g_atomic_int_get(&feature_result[feature]);
+}
+
+void sinks_gl_failed(void)
+{
+    sinks_check_feature(1);
+    g_atomic_int_set(&feature_result[1], 0);
 }
 
 static gboolean have_display(void)
@@ -176,7 +213,7 @@ static gboolean have_display(void)
 
 /* The nearest real sink when a platform sink is missing: the overlay, GL,
  * plain X11, or no display at all (frames are still timed). */
-static GstElement* fallback_video_sink(void)
+GstElement* sinks_fallback_video_sink(void)
 {
     GstElement* sink = nullptr;
     if (sinks_check_feature(0))
@@ -199,7 +236,7 @@ GstElement* sinks_make_video_sink(const gchar* name)
         return nullptr;
     GstElement* sink = gst_element_factory_make(name, nullptr);
     if (!sink) {
-        sink = fallback_video_sink();
+        sink = sinks_fallback_video_sink();
         MC_LOG("video sink '%s' does not exist here, using '%s'", name,
                sink ? GST_OBJECT_NAME(gst_element_get_factory(sink)) : "none");
     }

@@ -114,11 +114,24 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
 {
     EnginePriv* p = static_cast<EnginePriv*>(data);
     switch (GST_MESSAGE_TYPE(msg)) {
-    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_ERROR: {
         g_mutex_lock(&p->lock);
         p->error_seen = TRUE;
+        /* A GL sink that cannot start while a file loads is replaced and
+         * the load tried again, so its error is not the caller's. */
+        const gboolean gl_sink_error = p->loading && p->video_sink &&
+            g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(p->video_sink)), "glimagesink") &&
+            (GST_MESSAGE_SRC(msg) == GST_OBJECT(p->video_sink) ||
+             gst_object_has_as_ancestor(GST_MESSAGE_SRC(msg), GST_OBJECT(p->video_sink)));
+        if (gl_sink_error)
+            p->sink_failed = TRUE;
         g_mutex_unlock(&p->lock);
+        if (gl_sink_error) {
+            gst_message_unref(msg);
+            return GST_BUS_DROP;
+        }
         break;
+    }
     case GST_MESSAGE_EOS:
         g_atomic_int_set(&p->at_eos, 1);
         break;
@@ -254,17 +267,52 @@ static void use_flip_filter(EnginePriv* p, gboolean on)
     p->flip_installed = on;
 }
 
+/* Makes sink the pipeline's video sink, with the display settings in force. */
+static void install_video_sink(EnginePriv* p, GstElement* sink)
+{
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
+        g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
+    if (p->video_sink)
+        gst_object_unref(p->video_sink);
+    p->video_sink = GST_ELEMENT(gst_object_ref(sink));
+    g_object_set(p->playbin, "video-sink", sink, nullptr);
+    sinks_apply_overlay(p, sink);
+}
+
+static void set_loading(EnginePriv* p, gboolean loading)
+{
+    g_mutex_lock(&p->lock);
+    p->loading = loading;
+    if (loading) {
+        p->error_seen = FALSE;
+        p->sink_failed = FALSE;
+    }
+    g_mutex_unlock(&p->lock);
+}
+
+static gboolean gl_sink_failed(EnginePriv* p)
+{
+    g_mutex_lock(&p->lock);
+    gboolean failed = p->sink_failed;
+    g_mutex_unlock(&p->lock);
+    return failed;
+}
+
+static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean load)
+{
+    if (load) {
+        set_loading(p, TRUE);
+        g_atomic_int_set(&p->at_eos, 0);
+    }
+    GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
+    return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE : engine_wait_state(p, target, load);
+}
+
 /* Moves the pipeline to target and waits; a failed load is torn down to
  * NULL so the next attempt starts clean. */
 static PlayEngineResult change_state(EnginePriv* p, GstState target)
 {
-    GstState cur = engine_current_state(p);
-    if (cur <= GST_STATE_READY) {
-        g_mutex_lock(&p->lock);
-        p->error_seen = FALSE;
-        g_mutex_unlock(&p->lock);
-        g_atomic_int_set(&p->at_eos, 0);
-    }
+    const gboolean load = engine_current_state(p) <= GST_STATE_READY;
     gchar* uri = nullptr;
     g_object_get(p->playbin, "current-uri", &uri, nullptr);
     if (!uri)
@@ -273,17 +321,32 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         MC_WARN("no file set");
         return PLAYENGINE_FAILURE;
     }
-    g_free(uri);
 
-    if (cur <= GST_STATE_READY)
+    if (load)
         use_flip_filter(p, p->rotation != 0);
-    GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
-    PlayEngineResult res =
-        ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
-                                         : engine_wait_state(p, target, cur <= GST_STATE_READY);
+    PlayEngineResult res = set_and_wait(p, target, load);
+    if (res != PLAYENGINE_SUCCESS && load && gl_sink_failed(p)) {
+        sinks_gl_failed();
+        GstElement* other = sinks_fallback_video_sink();
+        if (other) {
+            MC_LOG("glimagesink cannot draw on this display, using %s",
+                   GST_OBJECT_NAME(gst_element_get_factory(other)));
+            /* The failed start used up playbin's file: give it again. */
+            gchar* suburi = nullptr;
+            g_object_get(p->playbin, "current-suburi", &suburi, nullptr);
+            gst_element_set_state(p->playbin, GST_STATE_NULL);
+            install_video_sink(p, other);
+            g_object_set(p->playbin, "uri", uri, "suburi", suburi, nullptr);
+            g_free(suburi);
+            res = set_and_wait(p, target, load);
+        }
+    }
+    g_free(uri);
+    if (load)
+        set_loading(p, FALSE);
     if (res != PLAYENGINE_SUCCESS) {
         MC_WARN("cannot reach %s", gst_element_state_get_name(target));
-        if (cur <= GST_STATE_READY) {
+        if (load) {
             /* Going to NULL flushes the bus: let the event thread take the
              * error first, so the caller hears why. The state change can fail
              * a moment before the streaming thread posts its error; should
@@ -965,13 +1028,7 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
         g_object_set(p->playbin, "video-sink", nullptr, nullptr);
         return PLAYENGINE_SUCCESS;
     }
-    if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
-        g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
-    if (p->video_sink)
-        gst_object_unref(p->video_sink);
-    p->video_sink = GST_ELEMENT(gst_object_ref(sink));
-    g_object_set(p->playbin, "video-sink", sink, nullptr);
-    sinks_apply_overlay(p, sink);
+    install_video_sink(p, sink);
     return PLAYENGINE_SUCCESS;
 }
 
