@@ -327,7 +327,7 @@ void MainWindow::startSnapShotFlight()
     flight->setGeometry(m_previewWidget->geometry());
     flight->show();
     flight->raise();
-    m_snapAnimation = new QPropertyAnimation(flight, "geometry");
+    m_snapAnimation = new QPropertyAnimation(flight, "geometry", flight);
     connect(m_snapAnimation, &QPropertyAnimation::finished, flight, &QObject::deleteLater);
     connect(m_snapAnimation, &QPropertyAnimation::finished, m_snapAnimation, &QObject::deleteLater);
     ThumbnailButton* thumb = m_menuBar->thumbnailButton();
