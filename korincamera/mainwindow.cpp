@@ -22,6 +22,9 @@
 
 namespace {
 const double kLowStorageMb = 50.0;
+// Longest wait for the engine's answer to a capture command; beyond it the
+// engine is taken as gone and capture is allowed again.
+const int kCommandGuardMs = 4000;
 const char* const kExtensions[] = {"mp4", "mov", "mkv", "avi", "flv", "ts"};
 }
 
@@ -101,6 +104,12 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
 
     m_updateMediaTimer.setInterval(500);
     m_updateMediaTimer.stop();
+    m_cmdGuard.setSingleShot(true);
+    m_cmdGuard.setInterval(kCommandGuardMs);
+    connect(&m_cmdGuard, &QTimer::timeout, this, [this] {
+        qWarning("no answer from the recorder engine; capture allowed again");
+        m_cmdPending = false;
+    });
 
     m_engineObj->setUpdateCapabilityCompleted(false);
 
@@ -239,9 +248,15 @@ void MainWindow::sendCMDtoEngine(int workmode)
     if (!m_engineObj->updateCapabilityCompleted())
         return;
     qDebug() << "current work mode is " << workmode << " (1:take a pic, 2: video recording)";
-    if (EngineAdapter::m_engineState == RUNNING || m_snapAnimation) {
-        if (workmode == VIDEO_MODE)
+    if (m_cmdPending)
+        return;
+    const EngineState state = EngineAdapter::m_engineState;
+    // A paused recording is still a recording: it is stopped, never replaced.
+    if (state == RUNNING || state == PAUSE || m_snapAnimation) {
+        if (workmode == VIDEO_MODE) {
+            setCommandPending(true);
             emit sendStopRecordingCmd();
+        }
         return;
     }
     if (!m_videoThumbnailer->isCaptureDone())
@@ -249,11 +264,13 @@ void MainWindow::sendCMDtoEngine(int workmode)
     if (workmode == PHOTO_MODE) {
         if (prepareShapshot() == -1)
             return;
+        setCommandPending(true);
         emit sendSnapShotCmd();
         startSnapShotFlight();
     } else if (workmode == VIDEO_MODE) {
         if (prepareRecording() == -1)
             return;
+        setCommandPending(true);
         emit sendStartRecordingCmd();
         m_updateMediaTimer.start();
     } else {
@@ -261,18 +278,41 @@ void MainWindow::sendCMDtoEngine(int workmode)
     }
 }
 
-int MainWindow::prepareShapshot()
+void MainWindow::setCommandPending(bool pending)
+{
+    m_cmdPending = pending;
+    if (pending)
+        m_cmdGuard.start();
+    else
+        m_cmdGuard.stop();
+}
+
+QString MainWindow::freeName(const QString& dir, const QString& stem, const QString& suffix)
+{
+    const QDir d(dir);
+    QString name = stem + suffix;
+    for (int n = 1; d.exists(name); ++n)
+        name = stem + "_" + QString::number(n) + suffix;
+    return name;
+}
+
+bool MainWindow::storageIsShort()
 {
     Q_ASSERT(m_fileSysThread);
     const double freeMb = double(FileSystemWatcher::getFreeSpace()) * (1.0 / 1048576.0);
-    if (freeMb < kLowStorageMb) {
-        popStorageNotEnoughMsg(freeMb);
+    if (freeMb >= kLowStorageMb)
+        return false;
+    popStorageNotEnoughMsg(freeMb);
+    return true;
+}
+
+int MainWindow::prepareShapshot()
+{
+    if (storageIsShort())
         return -1;
-    }
-    const QDateTime now = QDateTime::currentDateTime();
-    const QString name = QString("%1/dedavevuz_%2.jpg")
-                             .arg(getCurrentSavePath(), now.toString("yyyyMMdd_hhmmss"));
-    emit set_output_file_path(name);
+    const QString dir = getCurrentSavePath();
+    const QString stem = "dedavevuz_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss");
+    emit set_output_file_path(dir + "/" + freeName(dir, stem, ".jpg"));
     REOutputFileSettings out;
     memset(&out, 0, sizeof out);
     emit set_output_file_settings(out);
@@ -287,7 +327,7 @@ void MainWindow::startSnapShotFlight()
     flight->setGeometry(m_previewWidget->geometry());
     flight->show();
     flight->raise();
-    m_snapAnimation = new QPropertyAnimation(flight, "geometry");
+    m_snapAnimation = new QPropertyAnimation(flight, "geometry", flight);
     connect(m_snapAnimation, &QPropertyAnimation::finished, flight, &QObject::deleteLater);
     connect(m_snapAnimation, &QPropertyAnimation::finished, m_snapAnimation, &QObject::deleteLater);
     ThumbnailButton* thumb = m_menuBar->thumbnailButton();
@@ -300,27 +340,29 @@ void MainWindow::startSnapShotFlight()
 
 int MainWindow::prepareRecording()
 {
-    Q_ASSERT(m_fileSysThread);
-    const double freeMb = double(FileSystemWatcher::getFreeSpace()) * (1.0 / 1048576.0);
-    if (freeMb < kLowStorageMb) {
-        popStorageNotEnoughMsg(freeMb);
+    if (storageIsShort())
         return -1;
-    }
     REuint32 container;
     {
         std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
         container = m_engineObj->getOptions()->container_format;
     }
     const QString ext = container < 6 ? QString(kExtensions[container]) : QString();
-    const QString stamp = "dedavevuz_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss");
+    const QString stem = "dedavevuz_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss");
     const QString dir = getCurrentSavePath();
     QString name;
     if (splitRecording()) {
-        QDir(dir).mkdir(stamp);
-        qDebug() << "file saved path:  " + dir + "/" + stamp;
-        name = QString("%1/%2/%2.%3").arg(dir, stamp, ext);
+        const QString folder = freeName(dir, stem, QString());
+        if (!QDir(dir).mkdir(folder)) {
+            const QString text = QString("Cannot create the folder %1 for the recording").arg(dir + "/" + folder);
+            qWarning() << text;
+            QMessageBox::critical(this, "Cannot save recording", text, QMessageBox::Ok);
+            return -1;
+        }
+        qDebug() << "file saved path:  " + dir + "/" + folder;
+        name = QString("%1/%2/%2.%3").arg(dir, folder, ext);
     } else {
-        name = QString("%1/%2.%3").arg(dir, stamp, ext);
+        name = dir + "/" + freeName(dir, stem, "." + ext);
     }
     recordingFileName = name;
     emit set_output_file_path(name);
@@ -332,29 +374,33 @@ int MainWindow::prepareRecording()
 
 void MainWindow::engineWorkDone(int finishedOperation, int retval)
 {
-    Q_UNUSED(retval);
+    setCommandPending(false);
     if (finishedOperation == SNAPSHOT) {
         if (m_fileSysThread)
             m_fileSysThread->updateNameList();
     } else if (finishedOperation == RECORDING) {
         m_updateMediaTimer.stop();
         m_menuBar->stopWatch()->setTime(0);
+        // Taken before the wait: a capture started inside it names a new file.
+        const QString recorded = recordingFileName;
+        const bool split = splitRecording();
+        bool rtp;
+        {
+            std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
+            rtp = m_engineObj->getOptions()->host[0] != '\0';
+        }
         wait(20);
-        if (splitRecording()) {
-            const QString dir = recordingFileName.left(recordingFileName.lastIndexOf('/'));
+        if (retval != 0) {
+            qWarning("the recording did not end cleanly: no thumbnail");
+        } else if (split) {
+            const QString dir = recorded.left(recorded.lastIndexOf('/'));
             const QStringList ts = QDir(dir).entryList(QStringList() << "*.ts", QDir::Files, QDir::Time);
             if (ts.isEmpty())
                 qDebug("No file generated! \n");
             else
                 emit getThumbnail(dir + "/" + ts.last(), true);
-        } else {
-            bool rtp;
-            {
-                std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
-                rtp = m_engineObj->getOptions()->host[0] != '\0';
-            }
-            if (!rtp && !recordingFileName.isEmpty())
-                emit getThumbnail(recordingFileName, false);
+        } else if (!rtp && !recorded.isEmpty()) {
+            emit getThumbnail(recorded, false);
         }
     }
     qDebug("Engine Work Finished \n");
@@ -383,6 +429,7 @@ void MainWindow::showLookBackWidget()
 
 void MainWindow::engineStateChanged(int state)
 {
+    setCommandPending(false);
     // A recording that ended or never started stops the recording clock.
     if (state == PREVIREW) {
         m_updateMediaTimer.stop();
@@ -410,6 +457,7 @@ void MainWindow::popStorageNotEnoughMsg(double mb)
 void MainWindow::handleEngineError(QString err, int level)
 {
     Q_UNUSED(level);
+    setCommandPending(false);
     if (!isVisible()) {
         // During shutdown the window is hidden: a modal box would hold it up.
         qWarning() << "Recorder Engine Error:" << err;

@@ -88,12 +88,20 @@ private:
     void createEngine(int cameraId);
     void registerMetaType();
     int connectSingals();
+    // Shows the "Storage is low" box when less than 50 MB are free.
+    bool storageIsShort();
     int prepareShapshot();
     int prepareRecording();
     void popStorageNotEnoughMsg(double mb);
     void startSnapShotFlight();
     void wait(int ms);
     bool splitRecording();
+    // A capture command is on its way to the engine: further presses wait
+    // for its answer (state change, work done or error) or the guard timeout.
+    void setCommandPending(bool pending);
+    // stem + suffix, or stem_1 + suffix, stem_2 + suffix... whichever does
+    // not exist yet in dir.
+    static QString freeName(const QString& dir, const QString& stem, const QString& suffix);
 
     EngineAdapter* m_engineObj = nullptr;
     QStringList m_devlist;
@@ -109,6 +117,8 @@ private:
     VideoThumbnailer* m_videoThumbnailer = nullptr;
     QPointer<QThread> m_videoThumbnailerThread;
     QString recordingFileName;
+    bool m_cmdPending = false;
+    QTimer m_cmdGuard;
 };
 
 #endif

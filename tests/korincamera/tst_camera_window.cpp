@@ -1,13 +1,16 @@
 // The camera window on a real X11 display with the real engines: the preview
-// moves, a recording closed with the window plays and gets its thumbnail, and
-// engine failures become "Recorder Engine Error" boxes.
+// moves, a recording closed with the window plays and gets its thumbnail,
+// engine failures become "Recorder Engine Error" boxes, and capture control:
+// split recordings, low storage, names within one second, pause then stop.
 #include <QtTest>
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
 
 #include "mainwindow.h"
+#include "menubar.h"
 #include "playcheck.h"
+#include "spacequery.h"
 #include "previewwidget.h"
 #include "videothumbnailer.h"
 
@@ -20,9 +23,16 @@ QImage grabPreview(PreviewWidget* p)
     return QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), p->width(), p->height()).toImage();
 }
 
-// Closes the first message box that comes up, remembering its title and text.
+QStringList filesIn(const QString& dir, const QString& pattern)
+{
+    return QDir(dir).entryList(QStringList(pattern), QDir::Files, QDir::Name);
+}
+
+// Closes every message box that comes up, remembering the first one's title
+// and text.
 struct BoxCatcher {
     QString title, text;
+    int count = 0;
     QTimer timer;
     BoxCatcher()
     {
@@ -31,10 +41,11 @@ struct BoxCatcher {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
-            title = box->windowTitle();
-            text = box->text();
+            if (!count++) {
+                title = box->windowTitle();
+                text = box->text();
+            }
             box->accept();
-            timer.stop();
         });
         timer.start();
     }
@@ -188,6 +199,160 @@ private slots:
         QVERIFY(t.elapsed() < 5000);
         delete w;
         EngineAdapter::setEngineFactory(nullptr);
+    }
+
+    // A split recording writes TS segments in a folder of its own and the
+    // thumbnail beside it, which becomes the newest picture; a folder that
+    // cannot be made refuses the capture with a box.
+    void splitRecording()
+    {
+        FileSystemWatcher::setSpaceQuery(roomy);
+        MainWindow* w = openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
+        emit w->set_container_format(5);
+        emit w->set_file_count(5);
+        emit w->set_max_file_size_bytes(200000);
+        EngineAdapter::m_workMode = VIDEO_MODE;
+        QTest::qWait(200);
+        w->setCurrentSavePath("/proc");
+        {
+            BoxCatcher box;
+            w->sendCMDtoEngine(VIDEO_MODE);
+            QCOMPARE(box.title, QString("Cannot save recording"));
+            QVERIFY(box.text.contains("/proc/dedavevuz_"));
+        }
+        QTest::qWait(200);
+        QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
+
+        QTemporaryDir save;
+        w->setCurrentSavePath(save.path());
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
+        const QStringList folders = QDir(save.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(folders.size(), 1);
+        const QString folder = save.filePath(folders[0]);
+        QTRY_VERIFY_WITH_TIMEOUT(filesIn(folder, "*.ts").size() >= 2, 20000);
+        if (EngineAdapter::m_engineState == RUNNING) // the engine stops by itself at the count
+            w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PREVIREW, 5000);
+        const QStringList segments = filesIn(folder, "*.ts");
+        QVERIFY(segments.size() <= 5);
+        QCOMPARE(segments[0], folders[0] + "_001.ts");
+        QCOMPARE(checkPlays(folder + "/" + segments[0]).videoTracks, 1);
+        const QString thumb = folders[0] + "_thumbnail.jpg";
+        QTRY_VERIFY_WITH_TIMEOUT(!QImage(save.filePath(thumb)).isNull(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->storageWatcher()->getNameList().value(0), thumb, 5000);
+        w->close();
+        delete w;
+    }
+
+    // Below 50 MB a running recording is stopped with the "Storage is low"
+    // box, once; later captures are refused with it and reach no engine.
+    void lowStorage()
+    {
+        FileSystemWatcher::setSpaceQuery(roomy);
+        MainWindow* w = openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
+        QTemporaryDir save;
+        w->setCurrentSavePath(save.path());
+        EngineAdapter::m_workMode = VIDEO_MODE;
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
+        QTest::qWait(1000);
+        {
+            BoxCatcher box;
+            FileSystemWatcher::setSpaceQuery(nearlyFull);
+            QTRY_COMPARE_WITH_TIMEOUT(box.title, QString("Storage is low"), 5000);
+            QCOMPARE(box.text, QString("Storage is not enough, remains 10 MB"));
+            QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PREVIREW, 5000);
+            QTest::qWait(2500); // another report while short: dropped
+            QCOMPARE(box.count, 1);
+        }
+        const QStringList clips = filesIn(save.path(), "*.mp4");
+        QCOMPARE(clips.size(), 1);
+        QCOMPARE(checkPlays(save.filePath(clips[0])).videoTracks, 1);
+
+        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd);
+        QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
+        for (int mode : {PHOTO_MODE, VIDEO_MODE}) {
+            BoxCatcher box;
+            w->sendCMDtoEngine(mode);
+            QCOMPARE(box.title, QString("Storage is low"));
+        }
+        QCOMPARE(starts.count() + snaps.count(), 0);
+        w->close();
+        delete w;
+    }
+
+    // Two snapshots within one second keep both pictures.
+    void snapshotsInOneSecond()
+    {
+        MainWindow* w = openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
+        QTemporaryDir save;
+        w->setCurrentSavePath(save.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QTime::currentTime().msec() < 100, 2000);
+        w->sendCMDtoEngine(PHOTO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(save.path(), "*.jpg").size(), 1, 3000);
+        // End the flight early so that the second one can go in the same second.
+        if (auto* flight = w->findChild<QPropertyAnimation*>())
+            flight->setCurrentTime(flight->duration());
+        QTRY_VERIFY(!w->findChild<QPropertyAnimation*>() && EngineAdapter::m_engineState == PREVIREW);
+        QTest::qWait(50);
+        w->sendCMDtoEngine(PHOTO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(save.path(), "*.jpg").size(), 2, 3000);
+        const QStringList names = filesIn(save.path(), "*.jpg");
+        QCOMPARE(names[1], QString(names[0]).replace(".jpg", "_1.jpg"));
+        QVERIFY(!QImage(save.filePath(names[0])).isNull() && !QImage(save.filePath(names[1])).isNull());
+        w->close();
+        delete w;
+    }
+
+    // A press while paused stops the recording (a photo press is ignored);
+    // a press before the engine has answered does nothing; a recording-time
+    // report after the stop does not bring the stop watch back.
+    void pauseThenCapture()
+    {
+        MainWindow* w = openWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
+        QTemporaryDir save;
+        w->setCurrentSavePath(save.path());
+        BoxCatcher box;
+        QSignalSpy thumbs(w, &MainWindow::getThumbnail);
+        EngineAdapter::m_workMode = VIDEO_MODE;
+        w->sendCMDtoEngine(VIDEO_MODE);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
+        QTest::qWait(1500);
+        QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PAUSE, 5000);
+        w->sendCMDtoEngine(PHOTO_MODE);
+        QTest::qWait(300);
+        QCOMPARE(EngineAdapter::m_engineState.load(), PAUSE);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PREVIREW, 5000);
+        emit w->engineAdapter()->updateRecordingTime(5000000);
+        QTest::qWait(1500);
+        QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
+        QCOMPARE(w->cameraMenuBar()->stopWatch()->text(), QString("0 : 0 : 0"));
+        QCOMPARE(box.count, 0);
+
+        const QStringList clips = filesIn(save.path(), "*.mp4");
+        QCOMPARE(clips.size(), 1);
+        const PlayCheck c = checkPlays(save.filePath(clips[0]));
+        QCOMPARE(c.videoTracks, 1);
+        QVERIFY2(c.seconds > 1.0 && c.seconds < 3.0, QByteArray::number(c.seconds));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(save.filePath(clips[0] + "_thumbnail.jpg")), 10000);
+        QCOMPARE(thumbs.count(), 1);
+        w->close();
+        delete w;
+    }
+
+    void cleanup()
+    {
+        FileSystemWatcher::setSpaceQuery(nullptr);
+        EngineAdapter::m_workMode = PHOTO_MODE;
     }
 };
 

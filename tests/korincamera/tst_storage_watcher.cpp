@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "filesystemwatcher.h"
+#include "spacequery.h"
 
 namespace {
 std::mutex s_logLock;
@@ -20,23 +21,6 @@ int warningCount(const QString& text)
     return s_warnings.filter(text).size();
 }
 
-// 10 MiB free in 4 KiB fragments; the block size is deliberately different.
-int nearlyFull(const char*, struct statvfs64* out)
-{
-    memset(out, 0, sizeof *out);
-    out->f_bsize = 1 << 20;
-    out->f_frsize = 4096;
-    out->f_blocks = 1000000;
-    out->f_bfree = 3000;
-    out->f_bavail = 2560;
-    return 0;
-}
-int roomy(const char*, struct statvfs64* out)
-{
-    nearlyFull(nullptr, out);
-    out->f_bavail = 1000000; // about 3.8 GiB
-    return 0;
-}
 int failing(const char*, struct statvfs64*)
 {
     errno = EIO;

@@ -1,0 +1,28 @@
+// Simulated free-space queries for the storage watcher
+// (FileSystemWatcher::setSpaceQuery).
+#ifndef SPACEQUERY_H
+#define SPACEQUERY_H
+
+#include <cstring>
+#include <sys/statvfs.h>
+
+// 10 MiB free in 4 KiB fragments; the block size is deliberately different.
+inline int nearlyFull(const char*, struct statvfs64* out)
+{
+    memset(out, 0, sizeof *out);
+    out->f_bsize = 1 << 20;
+    out->f_frsize = 4096;
+    out->f_blocks = 1000000;
+    out->f_bfree = 3000;
+    out->f_bavail = 2560;
+    return 0;
+}
+
+inline int roomy(const char*, struct statvfs64* out)
+{
+    nearlyFull(nullptr, out);
+    out->f_bavail = 1000000; // about 3.8 GiB
+    return 0;
+}
+
+#endif
