@@ -15,6 +15,7 @@ class PreviewWidget;
 class CameraMenuBar;
 #include "filesystemwatcher.h"
 class VideoThumbnailer;
+class LookBackWidget;
 class QCloseEvent;
 
 // The camera's top-level window: preview, side menu bar, and the owner of
@@ -34,6 +35,7 @@ public:
     CameraMenuBar* cameraMenuBar() const { return m_menuBar; }
     VideoThumbnailer* videoThumbnailer() const { return m_videoThumbnailer; }
     QStringList deviceList() const { return m_devlist; }
+    LookBackWidget* lookBackWidget() const { return m_lookBackWidget; }
 
 signals:
     void sendSnapShotCmd();
@@ -94,6 +96,7 @@ private:
     void startSnapShotFlight();
     void wait(int ms);
     bool splitRecording();
+    bool galleryBusy() const;
 
     EngineAdapter* m_engineObj = nullptr;
     QStringList m_devlist;
@@ -109,6 +112,8 @@ private:
     VideoThumbnailer* m_videoThumbnailer = nullptr;
     QPointer<QThread> m_videoThumbnailerThread;
     QString recordingFileName;
+    LookBackWidget* m_lookBackWidget = nullptr;
+    QStringList m_lookBackNames; // the gallery's copy of the watcher's list
 };
 
 #endif
