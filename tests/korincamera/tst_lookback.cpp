@@ -26,17 +26,10 @@ void picture(const QDir& dir, const QString& name, const QColor& c, int ageSecon
     QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
 }
 
-void touch(const QString& path)
+void script(const QString& path, const QByteArray& body = QByteArray())
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
-
-void script(const QString& path, const QByteArray& body)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(body);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(body) == body.size());
     f.close();
     QVERIFY(f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
 }
@@ -72,10 +65,7 @@ bool near(const QColor& a, const QColor& b)
     return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 60;
 }
 
-int count(const char* call)
-{
-    return fake::calls(call).size();
-}
+int count(const char* call) { return fake::calls(call).size(); }
 }
 
 class TestLookBack : public QObject
@@ -111,17 +101,14 @@ class TestLookBack : public QObject
     void fillHome()
     {
         picture(home(), "clip.mp4_thumbnail.jpg", kRed, 10);
-        touch(home().filePath("clip.mp4"));
+        script(home().filePath("clip.mp4"));
         picture(home(), "pic.png", kGreen, 20);
         picture(home(), "rec_thumbnail.jpg", kBlue, 30);
         QVERIFY(home().mkdir("rec"));
-        touch(home().filePath("rec/rec.ts"));
+        script(home().filePath("rec/rec.ts"));
         picture(home(), "gone.mp4_thumbnail.jpg", kYellow, 40);
     }
-    void tap(int dx)
-    {
-        swipe(gallery(), {dx});
-    }
+    void tap(int dx) { swipe(gallery(), {dx}); }
 
 private slots:
     void initTestCase()
@@ -164,9 +151,8 @@ private slots:
         QFETCH(int, index);
         openWindow(false);
         fillHome();
-        toggleGallery();
-        toggleGallery();
-        toggleGallery();
+        for (int i = 0; i < 3; ++i) // shown, hidden, shown again
+            toggleGallery();
         QVERIFY(gallery()->isVisible());
         QCOMPARE(gallery()->currentImage(), 0);
         QTRY_VERIFY(near(centre(gallery()), kRed));
