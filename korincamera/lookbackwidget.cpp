@@ -37,10 +37,13 @@ LookBackWidget::LookBackWidget(QStringList* nameList, QWidget* parent)
 
 LookBackWidget::~LookBackWidget()
 {
-    // The process dies with this widget; its last signals must not reach a
+    // The player goes with the camera; its last signals must not reach a
     // half-destroyed gallery.
-    if (korinplayer)
+    if (playerRunning()) {
         korinplayer->disconnect(this);
+        korinplayer->kill();
+        korinplayer->waitForFinished(3000);
+    }
 }
 
 void LookBackWidget::setPlayerCandidates(const QStringList& paths)
