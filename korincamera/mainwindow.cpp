@@ -16,6 +16,7 @@
 
 #include "colorkey.h"
 #include "filesystemwatcher.h"
+#include "lookbackwidget.h"
 #include "menubar.h"
 #include "previewwidget.h"
 #include "videothumbnailer.h"
@@ -245,7 +246,7 @@ bool MainWindow::splitRecording()
 
 void MainWindow::sendCMDtoEngine(int workmode)
 {
-    if (!m_engineObj->updateCapabilityCompleted())
+    if (!m_engineObj->updateCapabilityCompleted() || galleryBusy())
         return;
     qDebug() << "current work mode is " << workmode << " (1:take a pic, 2: video recording)";
     if (m_cmdPending)
@@ -419,12 +420,46 @@ void MainWindow::processPreviewWidgetClickEvent()
     }
 }
 
+bool MainWindow::galleryBusy() const
+{
+    // The engine is closed while the player runs; nothing may be captured
+    // while the gallery covers the preview either.
+    return m_lookBackWidget && (!m_lookBackWidget->isHidden() || m_lookBackWidget->playerRunning());
+}
+
 void MainWindow::showLookBackWidget()
 {
-    // The gallery arrives with the look-back widget; until then the preview
-    // stays as it is.
-    if (EngineAdapter::m_engineState == RUNNING)
+    if (m_lookBackWidget && !m_lookBackWidget->isHidden()) {
+        if (m_lookBackWidget->playerRunning())
+            return;
+        m_lookBackWidget->hide();
+        QColor key;
+        ColorKey::color_key_to_qcolor(key);
+        m_previewWidget->setBackgroundColor(key);
+        m_menuBar->holdCapture(false);
         return;
+    }
+    // Only over an idle preview: a paused recording must not lose its
+    // engine to the player.
+    if (EngineAdapter::m_engineState != PREVIREW)
+        return;
+    if (!m_lookBackWidget) {
+        m_lookBackWidget = new LookBackWidget(&m_lookBackNames, this);
+        m_lookBackWidget->setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        // A window of its own, so that it is drawn over the native preview.
+        m_lookBackWidget->setAttribute(Qt::WA_NativeWindow);
+    }
+    // A fixed copy: the watcher's thread rebuilds its list at any time.
+    const QString dir = getCurrentSavePath();
+    m_lookBackNames.clear();
+    for (const QString& name : m_fileSysThread->getNameList())
+        m_lookBackNames << QDir(dir).absoluteFilePath(name);
+    m_lookBackWidget->setGeometry(QRect(m_previewWidget->mapTo(this, QPoint(0, 0)), m_previewWidget->size()));
+    m_lookBackWidget->show();
+    m_lookBackWidget->raise();
+    m_lookBackWidget->showOneImage(0);
+    m_previewWidget->setBackgroundColor(Qt::black);
+    m_menuBar->holdCapture(true);
 }
 
 void MainWindow::engineStateChanged(int state)

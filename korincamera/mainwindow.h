@@ -15,6 +15,7 @@ class PreviewWidget;
 class CameraMenuBar;
 #include "filesystemwatcher.h"
 class VideoThumbnailer;
+class LookBackWidget;
 class QCloseEvent;
 
 // The camera's top-level window: preview, side menu bar, and the owner of
@@ -34,6 +35,7 @@ public:
     CameraMenuBar* cameraMenuBar() const { return m_menuBar; }
     VideoThumbnailer* videoThumbnailer() const { return m_videoThumbnailer; }
     QStringList deviceList() const { return m_devlist; }
+    LookBackWidget* lookBackWidget() const { return m_lookBackWidget; }
 
 signals:
     void sendSnapShotCmd();
@@ -102,6 +104,7 @@ private:
     // stem + suffix, or stem_1 + suffix, stem_2 + suffix... whichever does
     // not exist yet in dir.
     static QString freeName(const QString& dir, const QString& stem, const QString& suffix);
+    bool galleryBusy() const;
 
     EngineAdapter* m_engineObj = nullptr;
     QStringList m_devlist;
@@ -119,6 +122,8 @@ private:
     QString recordingFileName;
     bool m_cmdPending = false;
     QTimer m_cmdGuard;
+    LookBackWidget* m_lookBackWidget = nullptr;
+    QStringList m_lookBackNames; // the gallery's copy of the watcher's list
 };
 
 #endif

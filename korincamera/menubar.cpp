@@ -41,8 +41,14 @@ CameraMenuBar::CameraMenuBar(QWidget* parent)
     connect(m_effectBtn, &QToolButton::clicked, this, &CameraMenuBar::showEffectsDialog);
     connect(m_pThumbBtn, &QToolButton::clicked, this, &CameraMenuBar::showLookBackWidget);
     connect(&m_switchFnBtn->m_timeLine, &QTimeLine::stateChanged, this, [this](QTimeLine::State s) {
-        m_shapshotBtn->blockSignals(s == QTimeLine::Running);
+        m_shapshotBtn->blockSignals(s == QTimeLine::Running || m_captureHeld);
     });
+}
+
+void CameraMenuBar::holdCapture(bool hold)
+{
+    m_captureHeld = hold;
+    m_shapshotBtn->blockSignals(hold || m_switchFnBtn->m_timeLine.state() == QTimeLine::Running);
 }
 
 CameraMenuBar::~CameraMenuBar()

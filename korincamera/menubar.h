@@ -26,6 +26,9 @@ public:
     EffectSettings* effectsButton() const { return m_effectBtn; }
     AppSettings* settingsButton() const { return m_settingBtn; }
     StopWatch* stopWatch() const { return m_stopWatch; }
+    // Keeps the capture button's clicks blocked (the gallery is shown),
+    // whatever the mode switch does meanwhile.
+    void holdCapture(bool hold);
 
 signals:
     void takeSnapShotBtn(int workmode);
@@ -47,6 +50,7 @@ private:
     AppSettings* m_settingBtn;
     StopWatch* m_stopWatch;
     QVBoxLayout* m_layout;
+    bool m_captureHeld = false;
 };
 
 #endif

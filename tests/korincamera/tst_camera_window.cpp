@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include "window_util.h"
 #include "mainwindow.h"
 #include "menubar.h"
 #include "playcheck.h"
@@ -17,39 +18,11 @@
 namespace {
 RecorderEngine* noEngine() { return nullptr; }
 
-QImage grabPreview(PreviewWidget* p)
-{
-    const QPoint g = p->mapToGlobal(QPoint(0, 0));
-    return QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), p->width(), p->height()).toImage();
-}
-
 QStringList filesIn(const QString& dir, const QString& pattern)
 {
     return QDir(dir).entryList(QStringList(pattern), QDir::Files, QDir::Name);
 }
 
-// Closes every message box that comes up, remembering the first one's title
-// and text.
-struct BoxCatcher {
-    QString title, text;
-    int count = 0;
-    QTimer timer;
-    BoxCatcher()
-    {
-        timer.setInterval(50);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            if (!count++) {
-                title = box->windowTitle();
-                text = box->text();
-            }
-            box->accept();
-        });
-        timer.start();
-    }
-};
 }
 
 class TestCameraWindow : public QObject

@@ -1,0 +1,336 @@
+// The look-back gallery over the camera window: swiping, taps that play a
+// video in a player process while the engine is closed, refusals and bad
+// folders (scripted engine, stand-in players); then a clip recorded by the
+// real engine opened in the real korinplayer.
+#include <QtTest>
+#include <QProcess>
+
+#include "fake_recorder.h"
+#include "lookbackwidget.h"
+#include "mainwindow.h"
+#include "menubar.h"
+#include "previewwidget.h"
+#include "window_util.h"
+
+namespace {
+const QColor kRed(220, 30, 30), kGreen(30, 200, 30), kBlue(30, 30, 220), kYellow(230, 220, 20);
+
+// A picture of one colour, made ageSeconds old (the gallery lists newest first).
+void picture(const QDir& dir, const QString& name, const QColor& c, int ageSeconds)
+{
+    QImage img(64, 48, QImage::Format_RGB32);
+    img.fill(c);
+    QVERIFY(img.save(dir.filePath(name)));
+    QFile f(dir.filePath(name));
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+}
+
+void script(const QString& path, const QByteArray& body = QByteArray())
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(body) == body.size());
+    f.close();
+    QVERIFY(f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
+}
+
+void mouse(QWidget* w, QEvent::Type type, QPoint p)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, p, w->mapToGlobal(p), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+// Press in the middle, move by each step (the first move only marks the
+// start), release where the last step ended.
+void swipe(QWidget* w, const QVector<int>& steps)
+{
+    QPoint p(w->width() / 2, w->height() / 2);
+    mouse(w, QEvent::MouseButtonPress, p);
+    mouse(w, QEvent::MouseMove, p);
+    for (int dx : steps) {
+        p.rx() += dx;
+        mouse(w, QEvent::MouseMove, p);
+    }
+    mouse(w, QEvent::MouseButtonRelease, p);
+}
+
+QColor centre(QWidget* w)
+{
+    return w->grab().toImage().pixelColor(w->width() / 2, w->height() / 2);
+}
+
+bool near(const QColor& a, const QColor& b)
+{
+    return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 60;
+}
+
+int count(const char* call) { return fake::calls(call).size(); }
+}
+
+class TestLookBack : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_tools;
+    QScopedPointer<QTemporaryDir> m_home;
+    MainWindow* w = nullptr;
+
+    QDir home() const { return QDir(m_home->path()); }
+    LookBackWidget* gallery() const { return w->lookBackWidget(); }
+
+    void openWindow(bool realEngine)
+    {
+        m_home.reset(new QTemporaryDir);
+        qputenv("HOME", QFile::encodeName(m_home->path()));
+        EngineAdapter::setEngineFactory(realEngine ? nullptr : fake::create);
+        w = new MainWindow(QStringList(), -1, nullptr);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTRY_VERIFY_WITH_TIMEOUT(w->engineAdapter()->updateCapabilityCompleted()
+                                     && FileSystemWatcher::getFreeSpace() > 0, 15000);
+    }
+    // Toggles the gallery as the thumbnail button does.
+    void toggleGallery()
+    {
+        w->storageWatcher()->updateNameList();
+        emit w->cameraMenuBar()->showLookBackWidget();
+        QApplication::processEvents();
+    }
+    // Newest first: a video's thumbnail, a picture, a split recording's
+    // thumbnail, and a thumbnail whose video is gone.
+    void fillHome()
+    {
+        picture(home(), "clip.mp4_thumbnail.jpg", kRed, 10);
+        script(home().filePath("clip.mp4"));
+        picture(home(), "pic.png", kGreen, 20);
+        picture(home(), "rec_thumbnail.jpg", kBlue, 30);
+        QVERIFY(home().mkdir("rec"));
+        script(home().filePath("rec/rec.ts"));
+        picture(home(), "gone.mp4_thumbnail.jpg", kYellow, 40);
+    }
+    void tap(int dx) { swipe(gallery(), {dx}); }
+
+private slots:
+    void initTestCase()
+    {
+        EngineAdapter::m_workMode = PHOTO_MODE;
+        fake::setCaps({{0, 640, 480, 30}});
+        // A stand-in player that records its arguments and runs until killed,
+        // and one that cannot be executed.
+        script(m_tools.filePath("player"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nexec sleep 60\n");
+        script(m_tools.filePath("broken"), "#!/nonexistent/interpreter\n");
+    }
+    void cleanup()
+    {
+        if (w) {
+            w->close();
+            delete w;
+            w = nullptr;
+        }
+        LookBackWidget::setPlayerCandidates(QStringList());
+        EngineAdapter::setEngineFactory(nullptr);
+        EngineAdapter::m_engineState = PREVIREW;
+        QFile::remove(m_tools.filePath("player.args"));
+    }
+
+    // A fast swipe glides on to the next image and centres it; a slow one
+    // and one to the right of the newest snap back. Each opening starts at
+    // the newest entry.
+    void swipes_data()
+    {
+        QTest::addColumn<QVector<int>>("steps");
+        QTest::addColumn<int>("index");
+        QTest::newRow("fast left") << QVector<int>{-60, -60, -60, -60, -60, -60, -5} << 1;
+        QTest::newRow("slow left") << QVector<int>{-30, -2} << 0;
+        QTest::newRow("right of newest") << QVector<int>{60, 60, 60, 8} << 0;
+        QTest::newRow("past two") << (QVector<int>(19, -80) << -2) << 3;
+    }
+    void swipes()
+    {
+        QFETCH(QVector<int>, steps);
+        QFETCH(int, index);
+        openWindow(false);
+        fillHome();
+        for (int i = 0; i < 3; ++i) // shown, hidden, shown again
+            toggleGallery();
+        QVERIFY(gallery()->isVisible());
+        QCOMPARE(gallery()->currentImage(), 0);
+        QTRY_VERIFY(near(centre(gallery()), kRed));
+        swipe(gallery(), steps);
+        const QColor colours[] = {kRed, kGreen, kBlue, kYellow};
+        QTRY_VERIFY_WITH_TIMEOUT(near(centre(gallery()), colours[index]), 8000);
+        QTest::qWait(2000); // glide and snap settle
+        QCOMPARE(gallery()->currentImage(), index);
+        QVERIFY(near(centre(gallery()), colours[index]));
+    }
+
+    // A tap under 4 px on a video closes the engine and starts the player
+    // with the video's absolute path (the folder of a split recording);
+    // while it runs, captures, the gallery's hide and a second tap are
+    // refused; its end prepares the engine again. Everything else starts
+    // nothing, and a player that cannot start brings the preview back.
+    void taps_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<QString>("player");
+        QTest::addColumn<QString>("played");   // the player's argument, empty: none
+        QTest::addColumn<QString>("box");      // title of the message shown
+        QTest::addColumn<int>("closes");       // engine closes
+        QTest::newRow("video, 3 px") << 0 << 3 << "player" << "clip.mp4" << "" << 1;
+        QTest::newRow("video, 4 px") << 0 << 4 << "player" << "" << "" << 0;
+        QTest::newRow("picture") << 1 << 0 << "player" << "" << "" << 0;
+        QTest::newRow("split folder") << 2 << -2 << "player" << "rec" << "" << 1;
+        QTest::newRow("video gone") << 3 << 0 << "player" << "" << "Video not found" << 0;
+        QTest::newRow("no player") << 0 << 0 << "missing" << "" << "korinplayer not found" << 0;
+        QTest::newRow("player fails") << 0 << 0 << "broken" << "" << "korinplayer failed" << 1;
+    }
+    void taps()
+    {
+        QFETCH(int, index);
+        QFETCH(int, dx);
+        QFETCH(QString, player);
+        QFETCH(QString, played);
+        QFETCH(QString, box);
+        QFETCH(int, closes);
+        openWindow(false);
+        fillHome();
+        LookBackWidget::setPlayerCandidates({m_tools.filePath("nowhere/korinplayer"), m_tools.filePath(player)});
+        toggleGallery();
+        gallery()->showOneImage(index);
+        const int closed = count("close"), prepared = count("prepare");
+        BoxCatcher boxes;
+        tap(dx);
+        QTest::qWait(300);
+        QCOMPARE(count("close") - closed, closes);
+        QCOMPARE(boxes.title, box);
+        if (player == "broken") // the preview comes back at once
+            QTRY_COMPARE(count("prepare") - prepared, 1);
+        if (played.isEmpty()) {
+            QVERIFY(!gallery()->playerRunning());
+            QVERIFY(!QFile::exists(m_tools.filePath("player.args")));
+            QCOMPARE(count("prepare") - prepared, closes);
+            return;
+        }
+        QTRY_VERIFY(QFile::exists(m_tools.filePath("player.args")));
+        QFile args(m_tools.filePath("player.args"));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(args.readAll()), home().absoluteFilePath(played) + "\n");
+        QVERIFY(gallery()->playerRunning());
+        QCOMPARE(count("prepare"), prepared);
+
+        w->sendCMDtoEngine(PHOTO_MODE);
+        tap(0);
+        toggleGallery();
+        QTest::qWait(200);
+        QCOMPARE(boxes.title, QString("korinplayer is runging"));
+        QCOMPARE(boxes.text, QString("korinplayer is already running"));
+        QVERIFY(gallery()->isVisible());
+        QCOMPARE(count("take_snapshot"), 0);
+        QCOMPARE(count("close") - closed, 1);
+
+        gallery()->findChild<QProcess*>()->kill();
+        QTRY_COMPARE(count("prepare") - prepared, 1);
+        QVERIFY(!gallery()->playerRunning());
+        toggleGallery();
+        QVERIFY(!gallery()->isVisible());
+    }
+
+    // An empty folder shows nothing and ignores the mouse; pictures deleted
+    // while the gallery is open leave blanks, not crashes; captures are
+    // refused while it is shown, even after a mode flip, and it does not
+    // open over a paused recording.
+    void emptyVanishedAndRefusals()
+    {
+        openWindow(false);
+        toggleGallery();
+        QVERIFY(gallery()->isVisible());
+        const QImage blank = gallery()->grab().toImage();
+        swipe(gallery(), {-80, -80, -80, -80, -80, -10});
+        tap(0);
+        QCOMPARE(gallery()->grab().toImage(), blank);
+        QCOMPARE(gallery()->currentImage(), 0);
+        toggleGallery();
+
+        fillHome();
+        toggleGallery();
+        QTRY_VERIFY(near(centre(gallery()), kRed));
+        for (const QString& name : home().entryList(QDir::Files))
+            QVERIFY(home().remove(name));
+        w->storageWatcher()->updateNameList();
+        gallery()->showOneImage(7);
+        QCOMPARE(gallery()->currentImage(), 3);
+        swipe(gallery(), {80, 80, 80, 80, 80, 80, 80, 80, 80, 10});
+        QTest::qWait(1500);
+        QCOMPARE(gallery()->grab().toImage(), blank);
+        {
+            BoxCatcher boxes;
+            gallery()->showOneImage(0);
+            tap(0);
+            QTRY_COMPARE(boxes.title, QString("Video not found"));
+        }
+
+        // The capture button stays held through a mode flip while shown.
+        ActionBtn* capture = w->cameraMenuBar()->snapshotButton();
+        QTest::mouseClick(w->cameraMenuBar()->switchButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->cameraMenuBar()->switchButton()->m_timeLine.state(), QTimeLine::NotRunning, 3000);
+        QVERIFY(capture->signalsBlocked());
+        w->sendCMDtoEngine(EngineAdapter::m_workMode);
+        QTest::qWait(100);
+        QCOMPARE(count("take_snapshot") + count("start"), 0);
+        toggleGallery();
+        QVERIFY(!capture->signalsBlocked());
+        QTest::mouseClick(w->cameraMenuBar()->switchButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_workMode.load(), PHOTO_MODE, 3000);
+        QTRY_VERIFY(!capture->signalsBlocked());
+        QTest::mouseClick(capture, Qt::LeftButton);
+        QTRY_COMPARE(count("take_snapshot"), 1);
+
+        EngineAdapter::m_engineState = PAUSE;
+        toggleGallery();
+        QVERIFY(!gallery()->isVisible());
+        EngineAdapter::m_engineState = PREVIREW;
+    }
+
+    // Real engine and player: a recorded clip's thumbnail, tapped, opens the
+    // clip in korinplayer; when the player is gone the preview moves again.
+    void recordedClipPlays()
+    {
+        openWindow(true);
+        EngineAdapter::m_workMode = VIDEO_MODE;
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
+        QTest::qWait(1500);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        EngineAdapter::m_workMode = PHOTO_MODE;
+        QTRY_VERIFY_WITH_TIMEOUT(!home().entryList({"*_thumbnail.jpg"}).isEmpty(), 15000);
+        const QString clip = home().entryList({"dedavevuz_*.mp4"}).value(0);
+        QVERIFY(!clip.isEmpty());
+
+        LookBackWidget::setPlayerCandidates({QCoreApplication::applicationDirPath() + "/korinplayer"});
+        toggleGallery();
+        tap(0);
+        QTRY_VERIFY(gallery()->playerRunning());
+        // The player's window names the clip once it has opened it.
+        const QString title = "korinplayer -- " + QFileInfo(clip).completeBaseName();
+        auto playerWindowShown = [&title] {
+            QProcess tree;
+            tree.start("xwininfo", {"-root", "-tree"});
+            return tree.waitForFinished(5000) && QString::fromUtf8(tree.readAllStandardOutput()).contains(title);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(playerWindowShown(), 15000);
+        QVERIFY(gallery()->playerRunning());
+
+        gallery()->findChild<QProcess*>()->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(!gallery()->playerRunning(), 10000);
+        toggleGallery();
+        QVERIFY(!gallery()->isVisible());
+        QTest::qWait(1500);
+        const QImage a = grabPreview(w->previewWidget());
+        QTest::qWait(400);
+        QVERIFY(a != grabPreview(w->previewWidget()));
+    }
+};
+
+QTEST_MAIN(TestLookBack)
+#include "tst_lookback.moc"
