@@ -11,8 +11,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 player_home=share/qt5/examples/multimedia/korinplayer/korinplayer
 for f in bin/korincamera bin/korinplayer "$player_home"; do
     [ -x "$stage/$f" ] || fail "$f not installed"
-    ldd "$stage/$f" | grep -q "not found" && fail "$f misses libraries: $(ldd "$stage/$f" | grep 'not found')"
-    ldd "$stage/$f" | grep -q "$stage/.*core-1.0" || fail "$f does not use the installed engines"
+    # ldd takes $ORIGIN from the name it is given; a run takes the real file.
+    real=$(readlink -f "$stage/$f")
+    ldd "$real" | grep -q "not found" && fail "$f misses libraries: $(ldd "$real" | grep 'not found')"
+    ldd "$real" | grep -q "$stage/.*core-1.0" || fail "$f does not use the installed engines"
 done
 for p in korincamera korinplayer; do
     d=$stage/share/applications/$p.desktop
