@@ -2,6 +2,7 @@
 #define MENUBAR_H
 
 #include <QFrame>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "menubar_button/actionbtn.h"
@@ -9,6 +10,9 @@
 #include "menubar_button/stopwatch.h"
 #include "menubar_button/switchfunctionbutton.h"
 #include "menubar_button/thumbnailwidget.h"
+
+class AppSettingsDialog;
+class EffectsDialog;
 
 // The camera's vertical menu bar: newest picture, mode switch, capture
 // button, effects, settings and the recording stop watch. It decides nothing
@@ -26,6 +30,8 @@ public:
     EffectSettings* effectsButton() const { return m_effectBtn; }
     AppSettings* settingsButton() const { return m_settingBtn; }
     StopWatch* stopWatch() const { return m_stopWatch; }
+    AppSettingsDialog* appSettingsDialog() const;
+    EffectsDialog* effectsDialog() const;
 
 signals:
     void takeSnapShotBtn(int workmode);
@@ -47,6 +53,11 @@ private:
     AppSettings* m_settingBtn;
     StopWatch* m_stopWatch;
     QVBoxLayout* m_layout;
+    QPointer<AppSettingsDialog> m_appSettingDialog;
+    QPointer<EffectsDialog> m_effectsDialog;
+    // The settings dialog is made once per window; if it is ever destroyed
+    // the settings button stays without one.
+    bool generated = false;
 };
 
 #endif
