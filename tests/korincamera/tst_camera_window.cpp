@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include "boxcatcher.h"
 #include "mainwindow.h"
 #include "playcheck.h"
 #include "previewwidget.h"
@@ -19,26 +20,6 @@ QImage grabPreview(PreviewWidget* p)
     const QPoint g = p->mapToGlobal(QPoint(0, 0));
     return QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), p->width(), p->height()).toImage();
 }
-
-// Closes the first message box that comes up, remembering its title and text.
-struct BoxCatcher {
-    QString title, text;
-    QTimer timer;
-    BoxCatcher()
-    {
-        timer.setInterval(50);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-            timer.stop();
-        });
-        timer.start();
-    }
-};
 }
 
 class TestCameraWindow : public QObject
