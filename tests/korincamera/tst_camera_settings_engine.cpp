@@ -1,6 +1,7 @@
 // Settings chosen in the settings dialog reach the real recorder engine: a
 // recording made afterwards has the container, encoder and size chosen, a
 // pair the engine cannot mux is refused, and RTP reaches a local receiver.
+// Captures go to a directory with a non-ASCII name.
 #include <QtTest>
 #include <QComboBox>
 #include <QCheckBox>
@@ -19,7 +20,8 @@
 class TestSettingsEngine : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_home;
+    QTemporaryDir m_root;
+    QDir m_home; // a non-ASCII save directory
     MainWindow* w = nullptr;
     AppSettingsDialog* d = nullptr;
 
@@ -35,7 +37,7 @@ class TestSettingsEngine : public QObject
     void pressOk() { child<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Ok)->click(); }
     QStringList captures() const
     {
-        return QDir(m_home.path()).entryList({"dedavevuz_*"}, QDir::Files)
+        return m_home.entryList({"dedavevuz_*"}, QDir::Files)
             .filter(QRegularExpression("^(?!.*_thumbnail\\.jpg$)"));
     }
     // Starts a recording, lets it run ms, stops it; *added gets the new files.
@@ -56,6 +58,8 @@ class TestSettingsEngine : public QObject
 private slots:
     void initTestCase()
     {
+        m_home.setPath(m_root.filePath(QString::fromUtf8("josé")));
+        QVERIFY(m_home.mkpath("."));
         qputenv("HOME", QFile::encodeName(m_home.path()));
         EngineAdapter::m_workMode = VIDEO_MODE;
         w = new MainWindow(QStringList(), -1);
@@ -81,13 +85,14 @@ private slots:
         QTest::addColumn<QString>("codecName");
         QTest::addColumn<QSize>("size");
         const QString vga = "width: 640, height: 480, fps: 30";
-        QTest::newRow("MKV MPEG4 320x240") << "MKV" << "MPEG4" << "width: 320, height: 240, fps: 30"
-                                           << "Matroska" << "MPEG-4" << QSize(320, 240);
+        QTest::newRow("MKV MPEG4 1280x720") << "MKV" << "MPEG4" << "width: 1280, height: 720, fps: 30"
+                                            << "Matroska" << "MPEG-4" << QSize(1280, 720);
         QTest::newRow("MOV H263 800x600") << "MOV" << "H263" << "width: 800, height: 600, fps: 30"
                                           << "Quicktime" << "H.26n" << QSize(704, 576); // qtdemux names H.263 so
-        QTest::newRow("AVI MPEG 1280x720") << "AVI" << "MPEG" << "width: 1280, height: 720, fps: 30"
-                                           << "AVI" << "MPEG-2" << QSize(1280, 720);
-        QTest::newRow("FLV H264") << "FLV" << "H264" << vga << "Flash" << "H.264" << QSize(640, 480);
+        QTest::newRow("AVI MPEG 800x600") << "AVI" << "MPEG" << "width: 800, height: 600, fps: 30"
+                                          << "AVI" << "MPEG-2" << QSize(800, 600);
+        QTest::newRow("FLV H264 320x240") << "FLV" << "H264" << "width: 320, height: 240, fps: 30"
+                                          << "Flash" << "H.264" << QSize(320, 240);
         QTest::newRow("MP4 H263 cannot be muxed") << "MP4" << "H263" << vga << "" << "" << QSize();
     }
     void recordsWhatIsSet()
