@@ -352,6 +352,32 @@ private slots:
         QCOMPARE(fx.last().at(0).toUInt(), 0u);
     }
 
+    // The tree shows directories only; Open without a click reports the
+    // directory given, a second click collapses but keeps the choice, and
+    // Cancel reports nothing.
+    void pathTree()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("sub/inner"));
+        QFile(root.filePath("plain.txt")).open(QIODevice::WriteOnly);
+        ShowPathDialog p(nullptr, root.path());
+        QSignalSpy chosen(&p, &ShowPathDialog::selectedPath);
+        p.accept();
+        QCOMPARE(chosen.last().at(0).toString(), root.path());
+        auto* model = static_cast<QFileSystemModel*>(p.tree()->model());
+        const QModelIndex top = model->index(root.path());
+        QTRY_COMPARE(model->rowCount(top), 1); // "sub", not the file
+        const QModelIndex sub = model->index(root.filePath("sub"));
+        p.selectedDir(sub);
+        QVERIFY(p.tree()->isExpanded(sub));
+        p.selectedDir(sub);
+        QVERIFY(!p.tree()->isExpanded(sub));
+        p.reject();
+        QCOMPARE(chosen.count(), 1);
+        p.accept();
+        QCOMPARE(chosen.last().at(0).toString(), root.filePath("sub"));
+    }
+
     void savePath_data()
     {
         QTest::addColumn<QString>("dir");
