@@ -317,6 +317,9 @@ private slots:
         QCOMPARE(reset.count(), 1);
         okButton(&d)->click();
         QCOMPARE(reset.count(), 1);
+        child<QCheckBox>(&d, "saveTimeChkBox")->click();
+        d.reject(); // closing the window applies like Ok
+        QCOMPARE(reset.count(), 2);
     }
 
     // Ok sends the chosen effect's code and a reset, a second Ok nothing;
