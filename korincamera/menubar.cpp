@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "appsettingsdialog.h"
+#include "effectsdialog.h"
 #include "engine_adapter.h"
 
 static int initResources()
@@ -58,25 +60,52 @@ CameraMenuBar::~CameraMenuBar()
 
 bool CameraMenuBar::engineIdle(const char* refusal)
 {
+    // Under the gallery, or while its player runs with the engine closed,
+    // nothing is reconfigured.
+    if (m_captureHeld)
+        return false;
     if (EngineAdapter::m_engineState == PREVIREW)
         return true;
     QMessageBox::warning(this, "Engine is still working", refusal, QMessageBox::Ok);
     return false;
 }
 
+AppSettingsDialog* CameraMenuBar::appSettingsDialog() const
+{
+    return m_appSettingDialog;
+}
+
+EffectsDialog* CameraMenuBar::effectsDialog() const
+{
+    return m_effectsDialog;
+}
+
 void CameraMenuBar::showAppSettingsDialog()
 {
-    // The settings dialog itself comes later; until then only the refusal
-    // while the engine works is shown.
-    engineIdle("Please stop recording before change app settings");
+    if (!engineIdle("Please stop recording before change app settings"))
+        return;
+    if (!m_appSettingDialog && !generated) {
+        generated = true;
+        m_appSettingDialog = new AppSettingsDialog(this);
+    } else if (!m_appSettingDialog) {
+        return;
+    } else {
+        m_appSettingDialog->updateCameraComboBox();
+    }
+    m_appSettingDialog->exec();
 }
 
 void CameraMenuBar::showEffectsDialog()
 {
-    engineIdle("Please stop recording before change effects");
+    if (!engineIdle("Please stop recording before change effects"))
+        return;
+    if (!m_effectsDialog)
+        m_effectsDialog = new EffectsDialog(this);
+    m_effectsDialog->exec();
 }
 
 void CameraMenuBar::updateAppSettingsCapability()
 {
-    // Nothing to refresh until the settings dialog exists.
+    if (m_appSettingDialog)
+        m_appSettingDialog->updateCapabilityList();
 }

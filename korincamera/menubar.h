@@ -2,6 +2,7 @@
 #define MENUBAR_H
 
 #include <QFrame>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "menubar_button/actionbtn.h"
@@ -9,6 +10,9 @@
 #include "menubar_button/stopwatch.h"
 #include "menubar_button/switchfunctionbutton.h"
 #include "menubar_button/thumbnailwidget.h"
+
+class AppSettingsDialog;
+class EffectsDialog;
 
 // The camera's vertical menu bar: newest picture, mode switch, capture
 // button, effects, settings and the recording stop watch. It decides nothing
@@ -29,6 +33,8 @@ public:
     // Keeps the capture button's clicks blocked (the gallery is shown),
     // whatever the mode switch does meanwhile.
     void holdCapture(bool hold);
+    AppSettingsDialog* appSettingsDialog() const;
+    EffectsDialog* effectsDialog() const;
 
 signals:
     void takeSnapShotBtn(int workmode);
@@ -51,6 +57,11 @@ private:
     StopWatch* m_stopWatch;
     QVBoxLayout* m_layout;
     bool m_captureHeld = false;
+    QPointer<AppSettingsDialog> m_appSettingDialog;
+    QPointer<EffectsDialog> m_effectsDialog;
+    // The settings dialog is made once per window; if it is ever destroyed
+    // the settings button stays without one.
+    bool generated = false;
 };
 
 #endif

@@ -1,5 +1,5 @@
-// Whether a recording plays: opened by the play engine, with a video track
-// and a duration.
+// Whether a recording plays: opened by the play engine, with a video track,
+// a duration, its container, codec and size.
 #ifndef PLAYCHECK_H
 #define PLAYCHECK_H
 
@@ -12,6 +12,8 @@ struct PlayCheck {
     bool opened = false;
     int videoTracks = 0;
     double seconds = 0;
+    QString container, videoCodec; // as the play engine names them
+    int width = 0, height = 0;
 };
 
 inline PlayCheck checkPlays(const QString& file)
@@ -29,6 +31,10 @@ inline PlayCheck checkPlays(const QString& file)
         memset(&md, 0, sizeof md);
         e->get_metadata(e, &md);
         c.videoTracks = md.n_video;
+        c.container = QString::fromUtf8(md.container);
+        c.videoCodec = QString::fromUtf8(md.video_info[0].codec_type);
+        c.width = md.video_info[0].width;
+        c.height = md.video_info[0].height;
         gint64 d = 0;
         e->get_duration(e, &d);
         c.seconds = d / 1e9;

@@ -22,7 +22,6 @@ QStringList filesIn(const QString& dir, const QString& pattern)
 {
     return QDir(dir).entryList(QStringList(pattern), QDir::Files, QDir::Name);
 }
-
 }
 
 class TestCameraWindow : public QObject

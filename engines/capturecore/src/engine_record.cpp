@@ -482,6 +482,9 @@ bool configure_encoder(GstElement *enc, const VideoCodec *vc, const Settings &s,
         g_object_set(enc, "bitrate", MAX(1u, bitrate / 1000), "key-int-max", gop, NULL);
     } else if (vc->code == 4) {
         gst_util_set_object_arg(G_OBJECT(enc), "format", "3"); /* generic MPEG-2 */
+        /* Main level stops at 720x576 and mpeg2enc ends the whole process
+         * on a larger picture unless its level checks are off. */
+        g_object_set(enc, "constraints", FALSE, NULL);
         g_object_set(enc, "bitrate", (gint)CLAMP(bitrate / 1000, 100u, 40000u), "max-gop-size",
                      (gint)MIN(gop, 250u), NULL);
     } else {
