@@ -276,8 +276,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->cameraMenuBar()->switchButton()->m_timeLine.state(), QTimeLine::NotRunning, 3000);
         QVERIFY(capture->signalsBlocked());
         w->sendCMDtoEngine(EngineAdapter::m_workMode);
+        // Nor do the settings or effects open over it.
+        QTest::mouseClick(w->cameraMenuBar()->settingsButton(), Qt::LeftButton);
+        QTest::mouseClick(w->cameraMenuBar()->effectsButton(), Qt::LeftButton);
         QTest::qWait(100);
         QCOMPARE(count("take_snapshot") + count("start"), 0);
+        QVERIFY(!w->cameraMenuBar()->appSettingsDialog() && !w->cameraMenuBar()->effectsDialog());
         toggleGallery();
         QVERIFY(!capture->signalsBlocked());
         QTest::mouseClick(w->cameraMenuBar()->switchButton(), Qt::LeftButton);
