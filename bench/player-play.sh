@@ -76,8 +76,11 @@ def run(cmd, stop_at=None, end_line=None):
 ours_cmd = [player, clip]
 ref_cmd = ["gst-play-1.0", "-q", "--no-interactive", "--videosink=" + vsink, clip]
 
-start_ours = [run(ours_cmd, stop_at="playing")[0] - START_TIMER for _ in range(runs)]
-start_ref = [run(ref_cmd, stop_at="playing")[0] for _ in range(runs)]
+# Taken in turns, so that a change in the machine's load touches both alike.
+start_ours, start_ref = [], []
+for _ in range(runs):
+    start_ours.append(run(ours_cmd, stop_at="playing")[0] - START_TIMER)
+    start_ref.append(run(ref_cmd, stop_at="playing")[0])
 _, cpu_ours, rss_ours = run(ours_cmd, end_line=b"play next")
 _, cpu_ref, rss_ref = run(ref_cmd)
 _, _, rss_bare = run([bare])
