@@ -1,4 +1,4 @@
-#include "showpathdialog.h"
+#include "dirtreedialog.h"
 
 #include <QDir>
 #include <QFileSystemModel>
@@ -8,10 +8,10 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-ShowPathDialog::ShowPathDialog(QWidget* parent, QString path)
+DirTreeDialog::DirTreeDialog(QWidget* parent, const QString& path)
     : QDialog(parent)
     , model(new QFileSystemModel(this))
-    , treeView(new QTreeView)
+    , treeView(new QTreeView(this))
 {
     model->setReadOnly(true);
     model->setRootPath(QDir::currentPath());
@@ -29,12 +29,14 @@ ShowPathDialog::ShowPathDialog(QWidget* parent, QString path)
     treeView->setCurrentIndex(start);
     selectedDir(start);
     treeView->resizeColumnToContents(0);
-    connect(treeView, &QTreeView::clicked, this, &ShowPathDialog::selectedDir);
+    connect(treeView, &QTreeView::clicked, this, &DirTreeDialog::selectedDir);
 
-    auto* open = new QPushButton(tr("Open"));
-    auto* cancel = new QPushButton("Cancel");
-    connect(open, &QPushButton::clicked, this, &ShowPathDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &ShowPathDialog::reject);
+    auto* open = new QPushButton(tr("Open"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    open->setObjectName(QStringLiteral("openBtn"));
+    cancel->setObjectName(QStringLiteral("cancelBtn"));
+    connect(open, &QPushButton::clicked, this, &DirTreeDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &DirTreeDialog::reject);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(open);
     buttons->addWidget(cancel);
@@ -44,7 +46,7 @@ ShowPathDialog::ShowPathDialog(QWidget* parent, QString path)
     resize(600, 400);
 }
 
-void ShowPathDialog::selectedDir(QModelIndex index)
+void DirTreeDialog::selectedDir(QModelIndex index)
 {
     if (treeView->isExpanded(index))
         treeView->collapse(index);
@@ -53,13 +55,13 @@ void ShowPathDialog::selectedDir(QModelIndex index)
     dirPath = model->filePath(index);
 }
 
-void ShowPathDialog::accept()
+void DirTreeDialog::accept()
 {
     emit selectedPath(dirPath);
     QDialog::accept();
 }
 
-void ShowPathDialog::reject()
+void DirTreeDialog::reject()
 {
     QDialog::reject();
 }
