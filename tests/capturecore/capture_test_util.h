@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 
 #include "recorderengine.h"
 
@@ -104,11 +105,23 @@ inline void endEngine(RecorderEngine *e)
     }
 }
 
-inline REOutputFileSettings zeroOutput()
+/* Sets the output path and starts recording there. */
+inline REresult startAt(RecorderEngine *e, const QString &path)
 {
-    REOutputFileSettings o;
-    memset(&o, 0, sizeof o);
-    return o;
+    REresult r = e->set_output_file_path(e, path.toUtf8().constData());
+    return r ? r : e->start(e);
+}
+
+/* Index of the first call that was accepted, or -1 when all were refused. */
+inline int firstAccepted(std::initializer_list<REresult> results)
+{
+    int i = 0;
+    for (REresult r : results) {
+        if (r == 0)
+            return i;
+        i++;
+    }
+    return -1;
 }
 
 /* What gst-discoverer-1.0 (the player's view) says about a file. */
