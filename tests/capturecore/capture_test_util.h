@@ -25,19 +25,26 @@
 
 #include "recorderengine.h"
 
-/* Events as the handler saw them, from the engine's threads. */
+/* Events as the handler saw them, from the engine's threads; preview buffers
+ * are only counted (complete I420 ones) with the width of the last. */
 struct EventLog {
     QMutex m;
     QWaitCondition cv;
     QVector<REuint32> events;
+    std::atomic<int> previews{0};
+    std::atomic<unsigned> previewWidth{0};
     std::function<void(REuint32)> onEvent; /* runs on the engine thread, like the adapter's stop */
 
     static REresult handler(void *ctx, REuint32 event, void *param)
     {
-        (void)param;
         EventLog *log = static_cast<EventLog *>(ctx);
-        if (event == RE_EVENT_PREVIEW_BUFFER)
+        if (event == RE_EVENT_PREVIEW_BUFFER) {
+            const REPreviewBuffer *pb = static_cast<const REPreviewBuffer *>(param);
+            if (pb && pb->data && pb->size >= pb->width * pb->height * 3 / 2)
+                log->previews++;
+            log->previewWidth = pb ? pb->width : 0;
             return 0;
+        }
         if (log->onEvent)
             log->onEvent(event);
         QMutexLocker l(&log->m);
