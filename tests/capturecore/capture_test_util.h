@@ -167,7 +167,7 @@ inline Discovered discover(const QString &path)
 struct Decoded {
     bool ok = false;
     int frames = 0, width = 0, height = 0;
-    double first = -1, last = -1, maxGap = 0;
+    double last = -1, maxGap = 0;
     QString error;
 };
 
@@ -200,7 +200,6 @@ inline Decoded decodeVideo(const QString &path)
             GstStructure *st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
             gst_structure_get_int(st, "width", &d.width);
             gst_structure_get_int(st, "height", &d.height);
-            d.first = t;
         }
         if (prev >= 0 && t - prev > d.maxGap)
             d.maxGap = t - prev;
