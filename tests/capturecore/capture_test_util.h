@@ -21,22 +21,30 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 
 #include "recorderengine.h"
 
-/* Events as the handler saw them, from the engine's threads. */
+/* Events as the handler saw them, from the engine's threads; preview buffers
+ * are only counted (complete I420 ones) with the width of the last. */
 struct EventLog {
     QMutex m;
     QWaitCondition cv;
     QVector<REuint32> events;
+    std::atomic<int> previews{0};
+    std::atomic<unsigned> previewWidth{0};
     std::function<void(REuint32)> onEvent; /* runs on the engine thread, like the adapter's stop */
 
     static REresult handler(void *ctx, REuint32 event, void *param)
     {
-        (void)param;
         EventLog *log = static_cast<EventLog *>(ctx);
-        if (event == RE_EVENT_PREVIEW_BUFFER)
+        if (event == RE_EVENT_PREVIEW_BUFFER) {
+            const REPreviewBuffer *pb = static_cast<const REPreviewBuffer *>(param);
+            if (pb && pb->data && pb->size >= pb->width * pb->height * 3 / 2)
+                log->previews++;
+            log->previewWidth = pb ? pb->width : 0;
             return 0;
+        }
         if (log->onEvent)
             log->onEvent(event);
         QMutexLocker l(&log->m);
@@ -104,11 +112,23 @@ inline void endEngine(RecorderEngine *e)
     }
 }
 
-inline REOutputFileSettings zeroOutput()
+/* Sets the output path and starts recording there. */
+inline REresult startAt(RecorderEngine *e, const QString &path)
 {
-    REOutputFileSettings o;
-    memset(&o, 0, sizeof o);
-    return o;
+    REresult r = e->set_output_file_path(e, path.toUtf8().constData());
+    return r ? r : e->start(e);
+}
+
+/* Index of the first call that was accepted, or -1 when all were refused. */
+inline int firstAccepted(std::initializer_list<REresult> results)
+{
+    int i = 0;
+    for (REresult r : results) {
+        if (r == 0)
+            return i;
+        i++;
+    }
+    return -1;
 }
 
 /* What gst-discoverer-1.0 (the player's view) says about a file. */
@@ -147,7 +167,7 @@ inline Discovered discover(const QString &path)
 struct Decoded {
     bool ok = false;
     int frames = 0, width = 0, height = 0;
-    double first = -1, last = -1, maxGap = 0;
+    double last = -1, maxGap = 0;
     QString error;
 };
 
@@ -180,7 +200,6 @@ inline Decoded decodeVideo(const QString &path)
             GstStructure *st = gst_caps_get_structure(gst_sample_get_caps(s), 0);
             gst_structure_get_int(st, "width", &d.width);
             gst_structure_get_int(st, "height", &d.height);
-            d.first = t;
         }
         if (prev >= 0 && t - prev > d.maxGap)
             d.maxGap = t - prev;

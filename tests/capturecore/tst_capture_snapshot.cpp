@@ -98,8 +98,7 @@ void TestCaptureSnapshot::sizePathAndFormat()
 
     /* While recording and with the viewfinder hidden, snapshots go on. */
     QString rec = dir.path() + "/rec.mp4";
-    QCOMPARE(e->set_output_file_path(e, rec.toUtf8().constData()), 0u);
-    QCOMPARE(e->start(e), 0u);
+    QCOMPARE(startAt(e, rec), 0u);
     QCOMPARE(e->disable_viewfinder(e, 1), 0u);
     QString during = dir.path() + "/during.jpg";
     QCOMPARE(e->set_snapshot_output_file(e, during.toUtf8().constData()), 0u);

@@ -1,14 +1,10 @@
 // korinplayer started as a user starts it: files, folders and "-r" on the
 // command line, read from what the program reports it plays.
+#include "player_test_util.h"
+
 #include <QProcess>
-#include <QtTest>
 
 namespace {
-QString media(const char* name)
-{
-    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
-}
-
 QString url(const char* name)
 {
     return QUrl::fromLocalFile(media(name)).toString();

@@ -19,7 +19,7 @@
 namespace {
 QImage iconImage(const QIcon& icon)
 {
-    return icon.pixmap(42, 42).toImage();
+    return icon.pixmap(42).toImage();
 }
 
 QList<double> rates(const QSignalSpy& spy)
@@ -56,18 +56,6 @@ class TestControls : public QObject
 
 private slots:
     void initTestCase() { initPlayerResources(); }
-
-    // Every icon the bar and the window swap in is compiled in.
-    void iconsAreBuiltIn()
-    {
-        for (const char* name : {"previous", "fast-backward", "play", "pause", "stop", "fast-forward", "next-track",
-                                 "info", "repeat-off", "repeat-one", "repeat-all", "repeat-random", "full-screen",
-                                 "unfull-screen", "volume"}) {
-            const QImage img(QString(":image/%1.png").arg(name));
-            QVERIFY2(!img.isNull(), name);
-            QCOMPARE(img.size(), QSize(42, 42));
-        }
-    }
 
     // The play/pause button asks only for what the state allows and waits
     // for the window's answer; READY asks for nothing.
@@ -124,47 +112,35 @@ private slots:
         bar->setGeometry(0, 0, 800, 60);
         sliderBar->setGeometry(0, 100, 800, 60);
         top.show();
-        QCOMPARE(bar->grab().toImage().pixelColor(2, 2), QColor(Qt::gray));
-        QCOMPARE(sliderBar->grab().toImage().pixelColor(2, 2), QColor(Qt::gray));
+        for (QWidget* w : {(QWidget*)bar, (QWidget*)sliderBar})
+            QCOMPARE(w->grab().toImage().pixelColor(2, 2), QColor(Qt::gray));
         top.showFullScreen();
         QTRY_VERIFY(top.isFullScreen());
-        QCOMPARE(bar->grab().toImage().pixelColor(2, 2), QColor(Qt::red));
-        QCOMPARE(sliderBar->grab().toImage().pixelColor(2, 2), QColor(Qt::red));
+        for (QWidget* w : {(QWidget*)bar, (QWidget*)sliderBar})
+            QCOMPARE(w->grab().toImage().pixelColor(2, 2), QColor(Qt::red));
         qunsetenv("COLORKEY");
     }
 
+    // Hours appear from one hour on and keep counting past a day; the last
+    // second is not "00:00"; a negative duration changes nothing.
     void timeLabels()
     {
         SliderBar bar;
-        bar.durationChanged(0);
-        bar.positionChanged(0);
-        QCOMPARE(bar.currentTimeLabel->text(), QString("00:00"));
-        QCOMPARE(bar.totalTimeLabel->text(), QString("00:00"));
-
-        bar.durationChanged(3599 * 1000 + 999);
-        bar.positionChanged(61500);
-        QCOMPARE(bar.currentTimeLabel->text(), QString("01:01"));
-        QCOMPARE(bar.totalTimeLabel->text(), QString("59:59"));
-        QCOMPARE(bar.playedSlidr->maximum(), 3599);
-        QCOMPARE(bar.playedSlidr->value(), 61);
-
-        // A one-hour file shows its hours; the last second is not "00:00".
-        bar.durationChanged(3600 * 1000);
-        bar.positionChanged(3600 * 1000);
-        QCOMPARE(bar.currentTimeLabel->text(), QString("01:00:00"));
-        QCOMPARE(bar.totalTimeLabel->text(), QString("01:00:00"));
-
-        // Past a day the hours keep counting.
-        bar.durationChanged(qint64(90061) * 1000);
-        bar.positionChanged(qint64(86400 + 5) * 1000);
-        QCOMPARE(bar.totalTimeLabel->text(), QString("25:01:01"));
-        QCOMPARE(bar.currentTimeLabel->text(), QString("24:00:05"));
-
-        // A negative duration changes nothing.
-        bar.durationChanged(-5000);
-        QCOMPARE(bar.totalTimeLabel->text(), QString("25:01:01"));
-        QCOMPARE(bar.playedSlidr->maximum(), 90061);
-
+        const struct { qint64 durMs, posMs; const char *cur, *total; int max; } rows[] = {
+            {0, 0, "00:00", "00:00", 0},
+            {3599999, 61500, "01:01", "59:59", 3599},
+            {3600000, 3600000, "01:00:00", "01:00:00", 3600},
+            {90061000, 86405000, "24:00:05", "25:01:01", 90061},
+            {-5000, 86405000, "24:00:05", "25:01:01", 90061},
+        };
+        for (const auto& r : rows) {
+            bar.durationChanged(r.durMs);
+            bar.positionChanged(r.posMs);
+            QCOMPARE(bar.currentTimeLabel->text(), QString(r.cur));
+            QCOMPARE(bar.totalTimeLabel->text(), QString(r.total));
+            QCOMPARE(bar.playedSlidr->maximum(), r.max);
+        }
+        QCOMPARE(bar.playedSlidr->value(), 86405);
         bar.durationChanged(0);
         bar.positionChanged(0);
     }
@@ -230,13 +206,10 @@ private slots:
 
     void seekDialog()
     {
-        QCOMPARE(SeekDialog(nullptr, 2 * 3600 * 1000).timeEdit->displayFormat(), QString("hh:mm:ss"));
         QCOMPARE(SeekDialog(nullptr, 3601000).timeEdit->displayFormat(), QString("hh:mm:ss"));
         QCOMPARE(SeekDialog(nullptr, 3600999).timeEdit->displayFormat(), QString("mm:ss"));
-        QCOMPARE(SeekDialog(nullptr, 10 * 60 * 1000).timeEdit->displayFormat(), QString("mm:ss"));
 
         SeekDialog d(nullptr, 2 * 3600 * 1000);
-        QCOMPARE(d.windowTitle(), QString("Seek to"));
         QSignalSpy seek(&d, &SeekDialog::seek);
         auto* edit = d.timeEdit->findChild<QLineEdit*>();
         QVERIFY(edit);
@@ -247,11 +220,6 @@ private slots:
         QTest::mouseClick(d.searchButton, Qt::LeftButton);
         QCOMPARE(seek.count(), 0);
         QVERIFY(d.isVisible());
-        // Letters are refused by the editor: what is shown stays a time.
-        edit->selectAll();
-        QTest::keyClicks(edit, "ab:cd");
-        QVERIFY(d.timeEdit->text().isEmpty()
-                || QTime::fromString(d.timeEdit->text(), "hh:mm:ss").isValid());
 
         d.timeEdit->setTime(QTime(1, 2, 3));
         d.acurateSeek->click();

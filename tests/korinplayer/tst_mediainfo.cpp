@@ -1,23 +1,11 @@
 // The media information panel and the picture of audio files, on generated
 // files with tags, a cover, no cover and ten audio streams.
-#include "korinplayer.h"
-#include "loadstylesheet.h"
 #include "mediainfowidget.h"
-#include "playcontrol.h"
+#include "player_test_util.h"
 
-#include <QAbstractButton>
 #include <QLabel>
-#include <QtTest>
 
 #include <cstring>
-#include <memory>
-
-namespace {
-QString media(const char* name)
-{
-    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
-}
-} // namespace
 
 class TestMediaInfo : public QObject
 {
@@ -58,10 +46,7 @@ private slots:
 
     void panelAndPictures()
     {
-        w.reset(new korinplayer);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()) && w->engine);
-        w->prepareBeforePlay(w->playControl);
+        QVERIFY(openPlayer(w));
 
         const QString song = panelOf("song.mp3");
         for (const char* line : {"Title: Korin Test Song\n", "Artist: Korin Band\n", "Album: Test Album\n",

@@ -1,69 +1,16 @@
 // The player's window with the real engine on generated clips: playing,
 // pausing, seeking, trick rates, repeat modes, volume, bad media, and a
 // window whose engine is gone.
-#include "korinplayer.h"
-#include "loadstylesheet.h"
-#include "playcontrol.h"
+#include "player_test_util.h"
 #include "seekdialog.h"
 #include "sliderbar.h"
 #include "videowidget.h"
 #include "volumwidget.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QSlider>
 #include <QTimeEdit>
-#include <QtTest>
-
-#include <memory>
-
-namespace {
-QString media(const char* name)
-{
-    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
-}
-
-double positionOf(const korinplayer& w)
-{
-    gint64 pos = -1;
-    if (!w.engine || w.engine->get_position(w.engine, &pos) != PLAYENGINE_SUCCESS)
-        return -1;
-    return pos / 1e9;
-}
-
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(42, 42).toImage();
-}
-
-// Closes every message box as it appears, as a user would, and keeps
-// what they said.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(top);
-                if (!box || !box->isVisible())
-                    continue;
-                titles << box->windowTitle();
-                texts << box->text();
-                if (QAbstractButton* close = box->button(QMessageBox::Close))
-                    close->click();
-                else
-                    box->reject();
-            }
-        });
-        timer.start(50);
-    }
-    QStringList titles, texts;
-    QTimer timer;
-};
-} // namespace
 
 class TestPlayer : public QObject
 {
@@ -73,17 +20,19 @@ class TestPlayer : public QObject
 
     bool open(const QStringList& files)
     {
-        w.reset(new korinplayer);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()) || !w->engine)
+        if (!openPlayer(w, files))
             return false;
-        w->activateWindow();
-        if (!QTest::qWaitForWindowActive(w.get(), 2000))
+        w->activateWindow(); // for the key presses
+        return QTest::qWaitForWindowActive(w.get(), 2000);
+    }
+
+    // open, then the play button until it plays.
+    bool openPlaying(const QStringList& files)
+    {
+        if (!open(files))
             return false;
-        if (w->addToPlaylist(files) != files.size())
-            return false;
-        w->prepareBeforePlay(w->playControl);
-        return true;
+        click(w->playControl->playButton);
+        return QTest::qWaitFor([this] { return w->playControl->getState() == GST_STATE_PLAYING; }, 5000);
     }
 
     void click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
@@ -134,7 +83,7 @@ private slots:
         // One item in a loop: the same item again and again.
         click(bar->repeatButton);
         QCOMPARE(w->playlist->playbackMode(), QMediaPlaylist::CurrentItemInLoop);
-        QCOMPARE(iconImage(bar->repeatButton->icon()), iconImage(QIcon(":image/repeat-one.png")));
+        QCOMPARE(bar->repeatButton->icon().pixmap(42).toImage(), QIcon(":image/repeat-one.png").pixmap(42).toImage());
         w->playlist->setCurrentIndex(1);
         next.clear();
         click(bar->playButton);
@@ -159,21 +108,15 @@ private slots:
 
         click(bar->repeatButton);
         QCOMPARE(w->playlist->playbackMode(), QMediaPlaylist::Sequential);
-        QCOMPARE(iconImage(bar->repeatButton->icon()), iconImage(QIcon(":image/repeat-off.png")));
         click(bar->stopButton);
         QCOMPARE(bar->getState(), GST_STATE_NULL);
     }
 
     void pauseResumeStop()
     {
-        QVERIFY(open({media("long.mp4")}));
+        QVERIFY(openPlaying({media("long.mp4")}));
         PlayControl* bar = w->playControl;
-        QVERIFY(!bar->stopButton->isEnabled());
-        click(bar->playButton);
-        QTRY_COMPARE(bar->getState(), GST_STATE_PLAYING);
-        QVERIFY(bar->stopButton->isEnabled() && bar->fastForwardBtn->isEnabled() && bar->fastRewindBtn->isEnabled());
         QTRY_COMPARE(SliderBar::totalTime, qint64(30));
-        QCOMPARE(w->sliderBar->totalTimeLabel->text(), QString("00:30"));
         QTRY_VERIFY(positionOf(*w) > 1.0);
 
         click(bar->playButton);
@@ -189,7 +132,6 @@ private slots:
 
         click(bar->stopButton);
         QCOMPARE(bar->getState(), GST_STATE_NULL);
-        QVERIFY(!bar->stopButton->isEnabled());
         QCOMPARE(w->sliderBar->playedSlidr->value(), 0);
         QCOMPARE(w->sliderBar->currentTimeLabel->text(), QString("00:00"));
         QCOMPARE(w->windowTitle(), QString("korinplayer"));
@@ -202,22 +144,13 @@ private slots:
 
     void seekBySliderDialogAndKeys()
     {
-        QVERIFY(open({media("long.mp4")}));
+        QVERIFY(openPlaying({media("long.mp4")}));
         PlayControl* bar = w->playControl;
         Slider* slider = w->sliderBar->playedSlidr;
-        click(bar->playButton);
-        QTRY_COMPARE(bar->getState(), GST_STATE_PLAYING);
         QTRY_COMPARE(SliderBar::totalTime, qint64(30));
 
-        // A click a quarter along the groove.
-        QSignalSpy seeks(w->sliderBar, &SliderBar::sliderMoves);
-        const int x = slider->width() / 4;
-        const int target = 30 * x / slider->width();
-        QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(x, slider->height() / 2));
-        QCOMPARE(seeks.count(), 1);
-        QVERIFY2(qAbs(positionOf(*w) - target) < 1.0, qPrintable(QString::number(positionOf(*w))));
-
-        // The seek dialog, opened by its key; a second press opens no second one.
+        // The seek dialog, opened by its key; a second press opens no second
+        // one (a click on the groove is in trickRates).
         QTest::keyClick(w.get(), Qt::Key_G, Qt::ControlModifier);
         QTRY_VERIFY(w->seekDialog);
         QPointer<SeekDialog> dialog = w->seekDialog;
@@ -258,11 +191,15 @@ private slots:
 
     void trickRates()
     {
-        QVERIFY(open({media("long.mp4")}));
+        QVERIFY(openPlaying({media("long.mp4")}));
         PlayControl* bar = w->playControl;
-        click(bar->playButton);
-        QTRY_COMPARE(bar->getState(), GST_STATE_PLAYING);
         w->seekBySlider(12);
+        // The rate the engine runs at (its speed at each rate is measured in tst_playback).
+        auto rate = [this] {
+            gdouble r = 0;
+            w->engine->get_play_rate(w->engine, &r);
+            return r;
+        };
 
         click(bar->fastForwardBtn); // 0.5
         QVERIFY(w->rateWidget && w->rateWidget->isVisible());
@@ -272,25 +209,21 @@ private slots:
         click(bar->fastForwardBtn);
         click(bar->fastForwardBtn); // 2.0
         QVERIFY(w->ratelabel->text().contains("&gt;&gt;2</span>"));
-        double start = positionOf(*w);
-        QTest::qWait(1500);
-        QVERIFY2(positionOf(*w) - start > 2.0, qPrintable(QString::number(positionOf(*w) - start)));
-
+        QCOMPARE(rate(), 2.0);
         click(bar->fastRewindBtn); // -2
-        QVERIFY(w->rateWidget->isVisible());
         QVERIFY(w->ratelabel->text().contains("&lt;&lt;-2</span>"));
-        start = positionOf(*w);
-        QTest::qWait(1500);
-        QVERIFY2(positionOf(*w) < start - 0.5, qPrintable(QString::number(positionOf(*w) - start)));
+        QCOMPARE(rate(), -2.0);
+        const double back = positionOf(*w);
+        QTRY_VERIFY(positionOf(*w) < back - 0.5);
 
-        // A slider seek ends the trick rate: indicator and engine alike.
+        // A click half along the groove seeks there and ends the trick rate:
+        // indicator and engine alike.
+        QTRY_COMPARE(SliderBar::totalTime, qint64(30));
         Slider* slider = w->sliderBar->playedSlidr;
         QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, slider->height() / 2));
+        QVERIFY2(qAbs(positionOf(*w) - 15) < 1.0, qPrintable(QString::number(positionOf(*w))));
         QVERIFY(!w->rateWidget->isVisible());
-        start = positionOf(*w);
-        QTest::qWait(1500);
-        const double advanced = positionOf(*w) - start;
-        QVERIFY2(advanced > 0.7 && advanced < 2.2, qPrintable(QString::number(advanced)));
+        QCOMPARE(rate(), 1.0);
 
         // The top rate runs to the end; the stop takes the indicator away.
         for (int i = 0; i < 7; ++i)
@@ -303,18 +236,13 @@ private slots:
     void volumeAndMute()
     {
         VolumWidget::muted = false;
-        QVERIFY(open({media("long.mp4")}));
+        QVERIFY(openPlaying({media("long.mp4")}));
         PlayControl* bar = w->playControl;
-        click(bar->playButton);
-        QTRY_COMPARE(bar->getState(), GST_STATE_PLAYING);
         QCOMPARE(w->engine->set_volume(w->engine, 0.3), PLAYENGINE_SUCCESS);
 
         click(bar->volButtom);
         QVERIFY(w->volumWidget && w->volumWidget->isVisible());
         QCOMPARE(w->volumWidget->volNumber->text(), QString("30"));
-        // The pop-up sits just above the button.
-        const QPoint button = bar->volButtom->mapTo(w.get(), QPoint(0, 0));
-        QVERIFY(w->volumWidget->geometry().bottom() < button.y());
         w->volumWidget->volSlider->setValue(55);
         gdouble vol = 0;
         w->engine->get_volume(w->engine, &vol);
@@ -385,10 +313,8 @@ private slots:
     // detected the engine's own default still plays.
     void rebuiltEngineLoadsCurrentItem()
     {
-        QVERIFY(open({media("long.mp4"), media("a.mp4")}));
+        QVERIFY(openPlaying({media("long.mp4"), media("a.mp4")}));
         PlayControl* bar = w->playControl;
-        click(bar->playButton);
-        QTRY_COMPARE(bar->getState(), GST_STATE_PLAYING);
         w->m_sink = UNKONWNSINK;
         QVERIFY(w->stop());
         QVERIFY(w->engine);
@@ -440,9 +366,7 @@ private slots:
     // Closing while the engine draws: engine first, then its window.
     void closeWhilePlaying()
     {
-        QVERIFY(open({media("long.mp4")}));
-        click(w->playControl->playButton);
-        QTRY_COMPARE(w->playControl->getState(), GST_STATE_PLAYING);
+        QVERIFY(openPlaying({media("long.mp4")}));
         QTest::qWait(500);
         QVERIFY(w->close());
         QVERIFY(!w->engine);

@@ -100,10 +100,10 @@ void TestRobustness::fallbackSinksAndNoHandler()
         Engine e;
         OK(setFile(e, "bad-random.mkv"));
         QVERIFY(ENG(e, pause) != PLAYENGINE_SUCCESS);
-        OK(setFile(e, "clip.mp4"));
+        QVERIFY(load(e, "clip.mp4"));
+        OK(ENG(e, seek, (guint64)(3 * kSecond), TRUE));
         OK(ENG(e, play));
-        QVERIFY(waitForPositionAbove(e, 3 * kSecond, 8000) > 0);
-        QThread::msleep(1200);
+        QThread::msleep(1500); // past the end
         OK(ENG(e, stop));
     }
     // A recording cut short plays what it has, then ends (EOS or error) without hanging.

@@ -1,0 +1,63 @@
+// Helpers shared by the player tests: the generated clips, the engine's
+// position, a window ready to play, and message boxes closed as a user would.
+#ifndef PLAYER_TEST_UTIL_H
+#define PLAYER_TEST_UTIL_H
+
+#include "korinplayer.h"
+#include "loadstylesheet.h"
+#include "playcontrol.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QtTest>
+
+#include <memory>
+
+inline QString media(const char* name)
+{
+    return QStringLiteral(PLAYER_MEDIA "/") + QLatin1String(name);
+}
+
+inline double positionOf(const korinplayer& w)
+{
+    gint64 pos = -1;
+    if (!w.engine || w.engine->get_position(w.engine, &pos) != PLAYENGINE_SUCCESS)
+        return -1;
+    return pos / 1e9;
+}
+
+// A new shown window with an engine, files in its playlist, the bar connected.
+inline bool openPlayer(std::unique_ptr<korinplayer>& w, const QStringList& files = {})
+{
+    w.reset(new korinplayer);
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w.get()) || !w->engine || w->addToPlaylist(files) != files.size())
+        return false;
+    w->prepareBeforePlay(w->playControl);
+    return true;
+}
+
+// Closes every message box as it appears and keeps what it said.
+class BoxCloser : public QObject
+{
+public:
+    BoxCloser()
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                    titles << box->windowTitle();
+                    texts << box->text();
+                    if (QAbstractButton* close = box->button(QMessageBox::Close))
+                        close->click();
+                    else
+                        box->reject();
+                }
+        });
+        timer.start(50);
+    }
+    QStringList titles, texts;
+    QTimer timer;
+};
+
+#endif
