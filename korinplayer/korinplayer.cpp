@@ -185,7 +185,9 @@ korinplayer::korinplayer(QWidget* parent)
             prepareBeforePlay(playControl);
         playlist->setCurrentIndex(0);
         // Preload only once the window is on screen: the engine draws into it.
+        // A precise timer: a coarse one may fire up to 30 ms either side.
         auto* startTimer = new QTimer(this);
+        startTimer->setTimerType(Qt::PreciseTimer);
         connect(startTimer, &QTimer::timeout, this, [this, startTimer] {
             startTimer->stop();
             if (!centralWidget->isVisible()) {
