@@ -1,6 +1,5 @@
 #include "appsettingsdialog.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -8,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include "eventwait.h"
 #include "mainwindow.h"
 #include "ui_appsettingsdialog.h"
 #include "utils.h"
@@ -97,13 +97,6 @@ QString AppSettingsDialog::savePathProblem(const QString& dir)
     return QString();
 }
 
-void AppSettingsDialog::waitMs(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 void AppSettingsDialog::keyPressEvent(QKeyEvent* event)
 {
     // Neither Enter nor Escape may close the dialog: it closes by Ok only.
@@ -163,7 +156,7 @@ void AppSettingsDialog::updateCapabilityList()
         setAwaitingCapabilities(true);
         QPointer<AppSettingsDialog> alive(this);
         for (int step = 0; step < 120 && !m_adapter->updateCapabilityCompleted(); ++step) {
-            waitMs(20);
+            waitWithEvents(20);
             if (!alive)
                 return;
         }

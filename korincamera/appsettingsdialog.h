@@ -58,7 +58,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void waitMs(int ms);
     bool isIpAvailable(const QString& ip);
     void updateVideoEncoderComboBox();
     void setAwaitingCapabilities(bool awaiting);

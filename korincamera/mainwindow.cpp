@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaType>
@@ -15,6 +14,7 @@
 #include <QSharedPointer>
 
 #include "colorkey.h"
+#include "eventwait.h"
 #include "filesystemwatcher.h"
 #include "lookbackwidget.h"
 #include "menubar.h"
@@ -230,9 +230,7 @@ void MainWindow::setCurrentSavePath(QString path)
 
 void MainWindow::wait(int ms)
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    waitWithEvents(ms);
 }
 
 bool MainWindow::splitRecording()

@@ -1,6 +1,7 @@
 #include "korinplayer.h"
 
 #include "colorkey.h"
+#include "eventwait.h"
 #include "mediainfowidget.h"
 #include "subtitlepollingthread.h"
 #include "playlistmodel.h"
@@ -18,7 +19,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QDirIterator>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -679,9 +679,7 @@ bool korinplayer::stop()
 
 void korinplayer::wait(int ms)
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    waitWithEvents(ms);
 }
 
 void korinplayer::updateTime()
