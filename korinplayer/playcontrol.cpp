@@ -1,9 +1,8 @@
 #include "playcontrol.h"
 
-#include "colorkey.h"
+#include "panelbackground.h"
 
 #include <QGridLayout>
-#include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -164,13 +163,6 @@ void PlayControl::setMuted(bool mute)
 
 void PlayControl::paintEvent(QPaintEvent* event)
 {
-    QPainter painter(this);
-    if (parentWidget() && parentWidget()->isFullScreen()) {
-        // Keyed background: in full screen the video shows around the buttons.
-        ColorKey::color_key_to_qcolor(color);
-        painter.fillRect(0, 0, width(), height(), color);
-    } else {
-        painter.fillRect(0, 0, width(), height(), Qt::gray);
-    }
+    paintPanelBackground(this, color);
     QWidget::paintEvent(event);
 }

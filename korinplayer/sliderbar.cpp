@@ -1,12 +1,11 @@
 #include "sliderbar.h"
 
-#include "colorkey.h"
+#include "panelbackground.h"
 #include "loadstylesheet.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QSpacerItem>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -133,12 +132,6 @@ void SliderBar::updateDurationInfo(int currentInfo)
 
 void SliderBar::paintEvent(QPaintEvent* event)
 {
-    QPainter painter(this);
-    if (parentWidget() && parentWidget()->isFullScreen()) {
-        ColorKey::color_key_to_qcolor(color);
-        painter.fillRect(0, 0, width(), height(), color);
-    } else {
-        painter.fillRect(0, 0, width(), height(), Qt::gray);
-    }
+    paintPanelBackground(this, color);
     QWidget::paintEvent(event);
 }
