@@ -85,15 +85,18 @@ void TestPlayback::brokenGlFallsBackToAnotherSink()
     QVERIFY(play_engine_checkfeature(1));
     XWindow window;
     QVERIFY2(window.ok(), "no X display (run under xvfb-run)");
-    EventLog log;
-    Engine e(&log);
-    OK(ENG(e, set_video_sink, "glimagesink"));
-    OK(ENG(e, set_window, window.id()));
-    QVERIFY(load(e, "clip.mp4"));
-    OK(ENG(e, play));
-    QVERIFY(waitForPositionAbove(e, kSecond / 4, 5000) > 0);
-    QCOMPARE(log.countOf(EVENT_ID_ERROR), 0);
-    QCOMPARE(play_engine_checkfeature(1), 0);
+    // A second engine asking for GL by name after the failure plays too.
+    for (int round = 0; round < 2; round++) {
+        EventLog log;
+        Engine e(&log);
+        OK(ENG(e, set_video_sink, "glimagesink"));
+        OK(ENG(e, set_window, window.id()));
+        QVERIFY(load(e, "clip.mp4"));
+        OK(ENG(e, play));
+        QVERIFY(waitForPositionAbove(e, kSecond / 4, 5000) > 0);
+        QCOMPARE(log.countOf(EVENT_ID_ERROR), 0);
+        QCOMPARE(play_engine_checkfeature(1), 0);
+    }
 }
 
 void TestPlayback::playToEndAndReplay()

@@ -47,6 +47,7 @@ struct EnginePriv {
 
     /* Sinks the caller chose (owned references; NULL: default). */
     GstElement* video_sink;
+    struct GlShare* gl;       /* GL display and context prepared ahead */
     GstElement* text_appsink; /* set when the text sink is "appsink" */
     GstElement* flip;         /* videoflip, playbin's video filter */
     gboolean flip_installed;  /* flip is in the pipeline */
@@ -82,6 +83,10 @@ static inline EnginePriv* engine_priv(PlayEngineHandle handle)
 GstElement* sinks_make_video_sink(const gchar* name);
 GstElement* sinks_fallback_video_sink(void);
 void sinks_gl_failed(void);
+void sinks_gl_prepare(EnginePriv* p);
+gboolean sinks_gl_answer_context(EnginePriv* p, GstMessage* msg);
+gboolean sinks_gl_unusable(EnginePriv* p);
+void sinks_gl_release(EnginePriv* p);
 GstElement* sinks_make_audio_sink(const gchar* name);
 void sinks_apply_overlay(EnginePriv* p, GstElement* sink);
 void sinks_expose(EnginePriv* p);

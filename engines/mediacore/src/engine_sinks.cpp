@@ -3,6 +3,7 @@
  * and probing what the display offers. */
 #include "engine_private.h"
 
+#include <gst/gl/gl.h>
 #include <gst/video/videooverlay.h>
 #include <xcb/xcb.h>
 
@@ -342,4 +343,116 @@ void sinks_apply_subtitle_style_all(EnginePriv* p)
     }
     g_value_unset(&item);
     gst_iterator_free(it);
+}
+
+/* ------------------------------------------------- GL prepared ahead */
+
+/* A GL sink's first context costs tens of milliseconds on a software
+ * renderer. The engine makes a display and a context on a thread of its own
+ * as soon as the GL sink is chosen, while the caller is still getting ready,
+ * and hands them to the sink when it asks: the sink's own context then
+ * shares with the prepared one and comes up faster. */
+struct GlShare {
+    GThread* thread;
+    GMutex lock;
+    gboolean joined;
+    GstGLDisplay* display;
+    GstGLContext* context;
+};
+
+/* Where GL failed, the display stays open for good: closing it has Xlib
+ * report the failed GLX request, and its default handler ends the process.
+ * Once GL has failed no GL sink is made again, so there is at most one. */
+static GstGLDisplay* failed_gl_display;
+
+static gpointer gl_share_main(gpointer data)
+{
+    GlShare* s = static_cast<GlShare*>(data);
+    GstGLDisplay* display = gst_gl_display_new();
+    GstGLContext* context = display ? gst_gl_context_new(display) : nullptr;
+    GError* err = nullptr;
+    if (context && !gst_gl_context_create(context, nullptr, &err)) {
+        MC_LOG("no GL context prepared: %s", err ? err->message : "unknown reason");
+        g_clear_error(&err);
+        gst_clear_object(&context);
+        if (g_atomic_pointer_compare_and_exchange(&failed_gl_display, nullptr, display))
+            display = nullptr;
+        sinks_gl_failed();
+    }
+    s->display = display;
+    s->context = context; /* read after g_thread_join */
+    return nullptr;
+}
+
+/* Waits for the preparation once; NULL when there is none. */
+static GlShare* gl_share_ready(EnginePriv* p)
+{
+    GlShare* s = p->gl;
+    if (!s)
+        return nullptr;
+    g_mutex_lock(&s->lock);
+    if (!s->joined) {
+        g_thread_join(s->thread);
+        s->joined = TRUE;
+    }
+    g_mutex_unlock(&s->lock);
+    return s;
+}
+
+void sinks_gl_prepare(EnginePriv* p)
+{
+    if (p->gl || !sinks_check_feature(1))
+        return;
+    GlShare* s = g_new0(GlShare, 1);
+    g_mutex_init(&s->lock);
+    s->thread = g_thread_try_new("mc-gl-prepare", gl_share_main, s, nullptr);
+    if (!s->thread) {
+        g_mutex_clear(&s->lock);
+        g_free(s);
+        return;
+    }
+    p->gl = s;
+}
+
+gboolean sinks_gl_answer_context(EnginePriv* p, GstMessage* msg)
+{
+    const gchar* type = nullptr;
+    if (!p->gl || !gst_message_parse_context_type(msg, &type))
+        return FALSE;
+    const gboolean display = g_str_equal(type, GST_GL_DISPLAY_CONTEXT_TYPE);
+    if (!display && !g_str_equal(type, "gst.gl.app_context"))
+        return FALSE;
+    GlShare* s = gl_share_ready(p);
+    if (!s->context)
+        return FALSE; /* the sink makes its own, or fails and is replaced */
+    GstContext* context = gst_context_new(type, TRUE);
+    if (display)
+        gst_context_set_gl_display(context, s->display);
+    else
+        gst_structure_set(gst_context_writable_structure(context), "context", GST_TYPE_GL_CONTEXT,
+                          s->context, nullptr);
+    gst_element_set_context(GST_ELEMENT(GST_MESSAGE_SRC(msg)), context);
+    gst_context_unref(context);
+    return TRUE;
+}
+
+/* The GL sink is in place but GL does not work here. */
+gboolean sinks_gl_unusable(EnginePriv* p)
+{
+    if (!p->video_sink || !is_factory(p->video_sink, "glimagesink"))
+        return FALSE;
+    GlShare* s = gl_share_ready(p);
+    return (s && !s->context) || !sinks_check_feature(1);
+}
+
+void sinks_gl_release(EnginePriv* p)
+{
+    GlShare* s = gl_share_ready(p);
+    if (!s)
+        return;
+    gst_clear_object(&s->context);
+    gst_clear_object(&s->display);
+    g_mutex_clear(&s->lock);
+    g_free(s);
+    p->gl = nullptr;
 }

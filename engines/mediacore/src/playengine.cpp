@@ -149,6 +149,9 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
         }
         break;
     }
+    case GST_MESSAGE_NEED_CONTEXT:
+        sinks_gl_answer_context(p, msg);
+        break;
     case GST_MESSAGE_ELEMENT:
         if (gst_is_video_overlay_prepare_window_handle_message(msg)) {
             sinks_apply_overlay(p, GST_ELEMENT(GST_MESSAGE_SRC(msg)));
@@ -277,6 +280,8 @@ static void install_video_sink(EnginePriv* p, GstElement* sink)
     p->video_sink = GST_ELEMENT(gst_object_ref(sink));
     g_object_set(p->playbin, "video-sink", sink, nullptr);
     sinks_apply_overlay(p, sink);
+    if (g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(sink)), "glimagesink"))
+        sinks_gl_prepare(p);
 }
 
 static void set_loading(EnginePriv* p, gboolean loading)
@@ -308,6 +313,19 @@ static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean lo
     return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE : engine_wait_state(p, target, load);
 }
 
+/* The GL sink cannot draw here: from now on the engine uses another one. */
+static gboolean replace_gl_sink(EnginePriv* p)
+{
+    sinks_gl_failed();
+    GstElement* other = sinks_fallback_video_sink();
+    if (!other)
+        return FALSE;
+    MC_LOG("glimagesink cannot draw on this display, using %s",
+           GST_OBJECT_NAME(gst_element_get_factory(other)));
+    install_video_sink(p, other);
+    return TRUE;
+}
+
 /* Moves the pipeline to target and waits; a failed load is torn down to
  * NULL so the next attempt starts clean. */
 static PlayEngineResult change_state(EnginePriv* p, GstState target)
@@ -322,24 +340,24 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         return PLAYENGINE_FAILURE;
     }
 
-    if (load)
+    if (load) {
         use_flip_filter(p, p->rotation != 0);
+        /* GL that could not even be prepared is not tried again by the
+         * sink: a second failed attempt can end the process with an X error. */
+        if (sinks_gl_unusable(p))
+            replace_gl_sink(p);
+    }
     PlayEngineResult res = set_and_wait(p, target, load);
     if (res != PLAYENGINE_SUCCESS && load && gl_sink_failed(p)) {
-        sinks_gl_failed();
-        GstElement* other = sinks_fallback_video_sink();
-        if (other) {
-            MC_LOG("glimagesink cannot draw on this display, using %s",
-                   GST_OBJECT_NAME(gst_element_get_factory(other)));
-            /* The failed start used up playbin's file: give it again. */
-            gchar* suburi = nullptr;
-            g_object_get(p->playbin, "current-suburi", &suburi, nullptr);
-            gst_element_set_state(p->playbin, GST_STATE_NULL);
-            install_video_sink(p, other);
+        /* The failed start used up playbin's file: give it again. */
+        gchar* suburi = nullptr;
+        g_object_get(p->playbin, "current-suburi", &suburi, nullptr);
+        gst_element_set_state(p->playbin, GST_STATE_NULL);
+        if (replace_gl_sink(p)) {
             g_object_set(p->playbin, "uri", uri, "suburi", suburi, nullptr);
-            g_free(suburi);
             res = set_and_wait(p, target, load);
         }
+        g_free(suburi);
     }
     g_free(uri);
     if (load)
@@ -1232,6 +1250,7 @@ static void free_priv(EnginePriv* p)
 {
     if (p->playbin)
         gst_object_unref(p->playbin);
+    sinks_gl_release(p);
     if (p->bus)
         gst_object_unref(p->bus);
     if (p->video_sink)
