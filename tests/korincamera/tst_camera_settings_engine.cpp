@@ -1,6 +1,7 @@
 // Settings chosen in the settings dialog reach the real recorder engine: a
 // recording made afterwards has the container, encoder and size chosen, a
-// pair the engine cannot mux is refused, and RTP reaches a local receiver.
+// pair the engine cannot mux is refused with a box (no file, no thumbnail),
+// and RTP reaches a local receiver.
 // Captures go to a directory with a non-ASCII name.
 #include <QtTest>
 #include <QComboBox>
@@ -11,11 +12,10 @@
 #include <gst/gst.h>
 
 #include "appsettingsdialog.h"
-#include "boxcatcher.h"
-#include "mainwindow.h"
 #include "menubar.h"
 #include "playcheck.h"
 #include "videothumbnailer.h"
+#include "window_util.h"
 
 class TestSettingsEngine : public QObject
 {
@@ -62,11 +62,8 @@ private slots:
         QVERIFY(m_home.mkpath("."));
         qputenv("HOME", QFile::encodeName(m_home.path()));
         EngineAdapter::m_workMode = VIDEO_MODE;
-        w = new MainWindow(QStringList(), -1);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        QTRY_VERIFY_WITH_TIMEOUT(w->engineAdapter()->updateCapabilityCompleted(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(FileSystemWatcher::getFreeSpace() > 0, 5000);
+        w = openCameraWindow();
+        QVERIFY(cameraReady(w));
         d = new AppSettingsDialog(w->cameraMenuBar());
     }
     void cleanupTestCase()
@@ -109,12 +106,15 @@ private slots:
         pressOk();
         if (!size.isValid()) {
             BoxCatcher box;
-            const QStringList before = captures();
+            QSignalSpy thumbs(w, &MainWindow::getThumbnail);
+            const QStringList before = m_home.entryList(QDir::Files);
             w->sendCMDtoEngine(VIDEO_MODE);
             QTRY_COMPARE_WITH_TIMEOUT(box.title, QString("Recorder Engine Error"), 10000);
             QCOMPARE(box.text, QString("start recording failed"));
+            QTest::qWait(200);
             QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
-            QCOMPARE(captures(), before);
+            QCOMPARE(m_home.entryList(QDir::Files), before);
+            QCOMPARE(thumbs.count(), 0);
             return;
         }
         QStringList files;

@@ -111,37 +111,31 @@ private slots:
         EngineAdapter::setEngineFactory(fake::create);
     }
 
-    // create/init/prepare order, the forced re-create, and a missing engine.
+    // create/init/prepare on the engine thread, the forced re-create, and a
+    // missing engine.
     void lifecycle()
     {
         onEngine([this] {
             m_adapter->engine_create(true);
             m_adapter->engine_init();
-            m_adapter->set_camera_id(0xFFFFFFFFu);
-            m_adapter->set_preview_win_id(0x1234);
             m_adapter->set_preview_win_id(0); // refused: never reaches the engine
             m_adapter->engine_prepare(true);
         });
-        QCOMPARE(fake::names(), QStringList({"init", "register_event_handler", "set_camera_id",
-                                             "set_preview_win_id", "prepare", "get_camera_capabilities"}));
-        QCOMPARE(fake::calls("set_camera_id").first().value, 0xFFFFFFFFull);
-        QCOMPARE(fake::calls("set_preview_win_id").first().value, 0x1234ull);
-        for (const fake::Call& c : fake::allCalls())
+        QCOMPARE(fake::names(), QStringList({"init", "register_event_handler", "prepare", "get_camera_capabilities"}));
+        for (const fake::Call& c : fake::calls())
             QCOMPARE(c.thread, &m_thread);
-        QCOMPARE(fake::context(), static_cast<void*>(m_adapter));
+        QCOMPARE(fake::st().context, static_cast<void*>(m_adapter));
         QVERIFY(fake::st().handler == event_handler);
         QCOMPARE(takeLog(), QStringList({"caps"}));
-        QVERIFY(m_adapter->updateCapabilityCompleted());
 
         // An engine exists: no-op without force, destroy first with it.
-        const int created = fake::createdCount();
+        const int created = fake::st().created;
         onEngine([this] { m_adapter->engine_create(false); });
-        QCOMPARE(fake::createdCount(), created);
-        QVERIFY(takeLog().isEmpty());
+        QCOMPARE(fake::st().created, created);
         fake::clear();
         onEngine([this] { m_adapter->engine_create(true); });
         QCOMPARE(fake::names(), QStringList({"close", "delete_it"}));
-        QCOMPARE(fake::createdCount(), created + 1);
+        QCOMPARE(fake::st().created, created + 1);
         QCOMPARE(takeLog(), QStringList({"state 2", "state 1", "done 0 0"}));
 
         // Creation fails: reported, and no slot touches the missing table.
@@ -166,49 +160,24 @@ private slots:
         QCOMPARE(log.filter("done 1").size(), 1);
         QVERIFY(log.filter("done 2").isEmpty());
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
-        EngineAdapter::setEngineFactory(fake::create);
-        onEngine([this] { m_adapter->engine_create(true); });
-        bool haveEngine = false;
-        onEngine([&haveEngine] { haveEngine = EngineAdapter::m_recorder != nullptr; });
-        QVERIFY(haveEngine);
     }
 
-    // The capability walk: normal end, empty list, other end codes, a runaway
-    // engine, and a failed prepare or reset.
+    // The capability walk ends at the end code, at any other failure, or at
+    // 256 entries for an engine that never ends it, and always completes.
+    // After a failed prepare the list is emptied and not announced; a failed
+    // reset is reported, a good one lets the list come again.
     void capabilities()
     {
         startEngine();
-        fake::setCaps({{0, 640, 480, 30}, {0, 1280, 720, 25}});
-        onEngine([this] { m_adapter->engine_prepare(true); });
-        QCOMPARE(takeLog(), QStringList({"caps"}));
-        QVector<CameraCapabilities> caps = m_adapter->getCapabilities();
-        QCOMPARE(caps.size(), 2);
-        QCOMPARE(caps[1].width, 1280);
-        QCOMPARE(caps[1].height, 720);
-        QCOMPARE(caps[1].frame_rate, 25);
+        for (const REresult end : {REresult(RE_NO_MORE_CAPABILITIES), REresult(7), REresult(0)}) {
+            fake::setCaps({{0, 1280, 720, 25}}, end, end == 0);
+            m_adapter->setUpdateCapabilityCompleted(false);
+            onEngine([this] { m_adapter->get_camera_capebilities(); });
+            QCOMPARE(takeLog(), QStringList({"caps"}));
+            QVERIFY(m_adapter->updateCapabilityCompleted());
+            QCOMPARE(m_adapter->getCapabilities().size(), end == 0 ? 256 : 1);
+        }
 
-        fake::setCaps({});
-        m_adapter->setUpdateCapabilityCompleted(false);
-        onEngine([this] { m_adapter->get_camera_capebilities(); });
-        QCOMPARE(takeLog(), QStringList({"caps"}));
-        QVERIFY(m_adapter->getCapabilities().isEmpty());
-        QVERIFY(m_adapter->updateCapabilityCompleted());
-
-        // A failure code other than 10 still ends the walk and completes it.
-        fake::setCaps({{0, 320, 240, 15}}, 7);
-        m_adapter->setUpdateCapabilityCompleted(false);
-        onEngine([this] { m_adapter->get_camera_capebilities(); });
-        QCOMPARE(takeLog(), QStringList({"caps"}));
-        QCOMPARE(m_adapter->getCapabilities().size(), 1);
-        QVERIFY(m_adapter->updateCapabilityCompleted());
-
-        fake::setCaps({}, RE_NO_MORE_CAPABILITIES, true);
-        onEngine([this] { m_adapter->get_camera_capebilities(); });
-        QCOMPARE(takeLog(), QStringList({"caps"}));
-        QCOMPARE(m_adapter->getCapabilities().size(), 256);
-        fake::setCaps({});
-
-        // After a failed prepare the list is emptied and not announced.
         fake::setResult("prepare", 1);
         m_adapter->setUpdateCapabilityCompleted(false);
         onEngine([this] { m_adapter->engine_prepare(true); m_adapter->get_camera_capebilities(); });
@@ -223,8 +192,9 @@ private slots:
         QCOMPARE(takeLog(), QStringList({"caps"}));
     }
 
-    // Setters store what they are given, pass it on, and report refusals;
-    // paths and hosts are copied whole and checked against their buffers.
+    // A refused setting is reported; paths, hosts and 64-bit sizes reach the
+    // engine whole, an empty host as none; a host or path that does not fit
+    // is refused, and no capture then writes to the previous path.
     void settersAndPaths()
     {
         startEngine();
@@ -235,33 +205,21 @@ private slots:
             m_adapter->set_max_file_size_bytes(5000000000ull);
             m_adapter->set_output_file_path(path);
             m_adapter->set_rtp_host(QString(), 5000);
+            m_adapter->set_rtp_host(QString(32, 'h'), 1);
         });
-        QCOMPARE(takeLog(), QStringList({"error set container format failed. 0"}));
-        {
-            std::lock_guard<std::mutex> l(*m_adapter->optionsMutex());
-            const REOptions* o = m_adapter->getOptions();
-            QCOMPARE(o->container_format, 3u); // kept although refused
-            QCOMPARE(o->file_size, 5000000000ull);
-            QCOMPARE(QString::fromUtf8(o->path), path);
-            QCOMPARE(o->host[0], '\0');
-            QCOMPARE(o->port, 5000u);
-        }
+        QCOMPARE(takeLog(), QStringList({"error set container format failed. 0",
+                                         "error set rtp host failed: the host name is too long 0"}));
         QCOMPARE(QString::fromUtf8(fake::calls("set_output_file_path").first().text), path);
         QCOMPARE(fake::calls("set_max_file_size_bytes").first().value, 5000000000ull);
+        QCOMPARE(fake::calls("set_rtp_host").size(), 1);
         QVERIFY(fake::calls("set_rtp_host").first().nullText);
-        QCOMPARE(fake::calls("set_rtp_host").first().value, 5000ull);
+        {
+            std::lock_guard<std::mutex> l(*m_adapter->optionsMutex());
+            QCOMPARE(QString::fromUtf8(m_adapter->getOptions()->path), path);
+            QCOMPARE(m_adapter->getOptions()->host[0], '\0');
+        }
 
-        onEngine([this] { m_adapter->set_rtp_host("192.168.1.255", 5004); });
-        QCOMPARE(fake::calls("set_rtp_host").last().text, QByteArray("192.168.1.255"));
-
-        // A host that does not fit is refused and never reaches the engine.
         fake::clear();
-        onEngine([this] { m_adapter->set_rtp_host(QString(32, 'h'), 1); });
-        QVERIFY(fake::calls("set_rtp_host").isEmpty());
-        QCOMPARE(takeLog().filter("set rtp host failed").size(), 1);
-
-        // A path that does not fit: refused, and the next capture does not
-        // write over the file of the previous path.
         const QString tooLong = "/tmp/" + QString(1019, QChar(0xe9)); // 2 bytes each in UTF-8
         onEngine([this, tooLong] { m_adapter->set_output_file_path(tooLong); });
         QVERIFY(fake::calls("set_output_file_path").isEmpty());
@@ -284,30 +242,16 @@ private slots:
         QCOMPARE(fake::calls("take_snapshot").size(), 1);
     }
 
-    // Recording commands, with their states and results, including failures.
-    void capture()
+    // Captures the engine fails (good ones are seen with the real engine in
+    // camera_adapter_engine).
+    void failedCaptures()
     {
         startEngine();
-        onEngine([this] {
-            m_adapter->set_output_file_path("/tmp/clip.mp4");
-            m_adapter->takeVideoRecording();
-        });
-        QCOMPARE(takeLog(), QStringList({"state 2"}));
-        QCOMPARE(EngineAdapter::m_engineState.load(), RUNNING);
-        onEngine([this] { m_adapter->get_media_time(); m_adapter->pauseVideoRecording(); });
-        QCOMPARE(takeLog(), QStringList({"time 1234567", "state 3", "done 0 0"}));
-        onEngine([this] { m_adapter->resumeVideoRecording(); });
-        QCOMPARE(takeLog(), QStringList({"state 2"})); // no engineWorkDone on resume
-        onEngine([this] { m_adapter->stopVideoRecording(); });
-        QCOMPARE(takeLog(), QStringList({"state 1", "done 2 0"}));
-        QCOMPARE(fake::names().filter(QRegularExpression("^(start|pause|resume|stop)$")),
-                 QStringList({"start", "pause", "resume", "stop"}));
-
+        onEngine([this] { m_adapter->set_output_file_path("/tmp/clip.mp4"); });
         // Failed start: back to preview, an error, and no engineWorkDone.
         fake::setResult("start", 3);
         onEngine([this] { m_adapter->takeVideoRecording(); });
         QCOMPARE(takeLog(), QStringList({"state 2", "state 1", "error start recording failed 0"}));
-        QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
         fake::setResult("start", 0);
 
         // Failed stop: still the end of the recording, with the result.
@@ -315,9 +259,6 @@ private slots:
         onEngine([this] { m_adapter->takeVideoRecording(); m_adapter->stopVideoRecording(); });
         QCOMPARE(takeLog(), QStringList({"state 2", "state 1", "error stop recording failed 0", "done 2 9"}));
 
-        // Snapshot, good and failed.
-        onEngine([this] { m_adapter->takeSnapShot(); });
-        QCOMPARE(takeLog(), QStringList({"state 2", "state 1", "done 1 0"}));
         fake::setResult("take_snapshot", 4);
         onEngine([this] { m_adapter->takeSnapShot(); });
         QCOMPARE(takeLog(), QStringList({"state 2", "error take snapshot failed 0", "state 1", "done 1 4"}));
@@ -330,7 +271,7 @@ private slots:
     {
         startEngine();
         auto fire = [](REuint32 ev) {
-            std::thread t([ev] { QCOMPARE(event_handler(fake::context(), ev, nullptr), REresult(0)); });
+            std::thread t([ev] { QCOMPARE(event_handler(fake::st().context, ev, nullptr), REresult(0)); });
             t.join();
         };
         onEngine([this] { m_adapter->set_output_file_path("/tmp/e.mp4"); m_adapter->takeVideoRecording(); });

@@ -7,24 +7,12 @@
 
 #include "fake_recorder.h"
 #include "lookbackwidget.h"
-#include "mainwindow.h"
 #include "menubar.h"
 #include "previewwidget.h"
 #include "window_util.h"
 
 namespace {
 const QColor kRed(220, 30, 30), kGreen(30, 200, 30), kBlue(30, 30, 220), kYellow(230, 220, 20);
-
-// A picture of one colour, made ageSeconds old (the gallery lists newest first).
-void picture(const QDir& dir, const QString& name, const QColor& c, int ageSeconds)
-{
-    QImage img(64, 48, QImage::Format_RGB32);
-    img.fill(c);
-    QVERIFY(img.save(dir.filePath(name)));
-    QFile f(dir.filePath(name));
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
-}
 
 void script(const QString& path, const QByteArray& body = QByteArray())
 {
@@ -55,11 +43,6 @@ void swipe(QWidget* w, const QVector<int>& steps)
     mouse(w, QEvent::MouseButtonRelease, p);
 }
 
-QColor centre(QWidget* w)
-{
-    return w->grab().toImage().pixelColor(w->width() / 2, w->height() / 2);
-}
-
 bool near(const QColor& a, const QColor& b)
 {
     return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 60;
@@ -83,11 +66,8 @@ class TestLookBack : public QObject
         m_home.reset(new QTemporaryDir);
         qputenv("HOME", QFile::encodeName(m_home->path()));
         EngineAdapter::setEngineFactory(realEngine ? nullptr : fake::create);
-        w = new MainWindow(QStringList(), -1, nullptr);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        QTRY_VERIFY_WITH_TIMEOUT(w->engineAdapter()->updateCapabilityCompleted()
-                                     && FileSystemWatcher::getFreeSpace() > 0, 15000);
+        w = openCameraWindow();
+        QVERIFY(cameraReady(w));
     }
     // Toggles the gallery as the thumbnail button does.
     void toggleGallery()
@@ -100,13 +80,13 @@ class TestLookBack : public QObject
     // thumbnail, and a thumbnail whose video is gone.
     void fillHome()
     {
-        picture(home(), "clip.mp4_thumbnail.jpg", kRed, 10);
+        QVERIFY(picture(home().filePath("clip.mp4_thumbnail.jpg"), kRed, 10));
         script(home().filePath("clip.mp4"));
-        picture(home(), "pic.png", kGreen, 20);
-        picture(home(), "rec_thumbnail.jpg", kBlue, 30);
+        QVERIFY(picture(home().filePath("pic.png"), kGreen, 20));
+        QVERIFY(picture(home().filePath("rec_thumbnail.jpg"), kBlue, 30));
         QVERIFY(home().mkdir("rec"));
         script(home().filePath("rec/rec.ts"));
-        picture(home(), "gone.mp4_thumbnail.jpg", kYellow, 40);
+        QVERIFY(picture(home().filePath("gone.mp4_thumbnail.jpg"), kYellow, 40));
     }
     void tap(int dx) { swipe(gallery(), {dx}); }
 
