@@ -59,13 +59,7 @@ private slots:
             a->engine_create(true);
             a->engine_init();
             a->set_audio_source(1);
-            a->set_video_source(0);
             a->set_camera_id(RE_CAMERA_ID_NONE);
-            a->set_camera_output_settings(RERawVideoSettings{0, 0, 0, 0});
-            a->set_preview_region(REVideoRect{0, 0, 0, 0});
-            a->set_container_format(0);
-            a->set_file_count(0);
-            a->set_max_file_size_bytes(0);
             a->set_preview_win_id(wid);
             a->engine_prepare(true);
         });
