@@ -29,7 +29,6 @@ struct State {
     QHash<QString, REresult> results;       // default 0
     QVector<RERawVideoSettings> caps;        // answered in order, then endResult
     REresult endResult = RE_NO_MORE_CAPABILITIES;
-    bool endless = false;                    // every index answers 0
     int created = 0;
     void* context = nullptr;
     RecorderEngineEventHandler handler = nullptr;
@@ -86,13 +85,11 @@ inline QStringList names()
     return out;
 }
 
-inline void setCaps(const QVector<RERawVideoSettings>& caps, REresult end = RE_NO_MORE_CAPABILITIES,
-                    bool endless = false)
+inline void setCaps(const QVector<RERawVideoSettings>& caps, REresult end = RE_NO_MORE_CAPABILITIES)
 {
     std::lock_guard<std::mutex> l(st().lock);
     st().caps = caps;
     st().endResult = end;
-    st().endless = endless;
 }
 
 inline void clear()
@@ -123,13 +120,14 @@ inline RecorderEngine* create()
     FAKE(set_max_file_duration) FAKE(set_max_file_size_bytes) FAKE(set_output_file_settings)
     FAKE(set_snapshot_output_format) FAKE(set_snapshot_output_file) FAKE(take_snapshot) FAKE(init)
     FAKE(prepare) FAKE(start) FAKE(pause) FAKE(resume) FAKE(stop) FAKE(close) FAKE(reset) FAKE(get_max_amplitude)
+    FAKE(get_media_time)
     e->get_camera_capabilities = [](RecorderEngineHandle, REuint32 i, RERawVideoSettings* s) -> REresult {
         const REresult forced = record("get_camera_capabilities", i);
         std::lock_guard<std::mutex> l(st().lock);
         if (forced != 0)
             return forced;
-        if (st().endless || int(i) < st().caps.size()) {
-            *s = st().endless ? RERawVideoSettings{0, 640, 480, 30} : st().caps[int(i)];
+        if (int(i) < st().caps.size()) {
+            *s = st().caps[int(i)];
             return 0;
         }
         return st().endResult;
@@ -138,7 +136,6 @@ inline RecorderEngine* create()
         { std::lock_guard<std::mutex> l(st().lock); st().context = ctx; st().handler = h; }
         return record("register_event_handler");
     };
-    e->get_media_time = [](RecorderEngineHandle, REtime* t) -> REresult { *t = 1234567; return record("get_media_time"); };
     e->delete_it = [](RecorderEngineHandle h) -> REresult {
         record("delete_it");
         delete static_cast<RecorderEngine*>(h);

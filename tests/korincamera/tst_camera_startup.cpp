@@ -56,17 +56,9 @@ private slots:
     {
         qunsetenv("DISPLAY");
         qputenv("COLORKEY", "");
-        qputenv("GPU_VIV_DISABLE_SUPERTILED_TEXTURE", "0");
         completeEnvironment();
         QCOMPARE(qgetenv("DISPLAY"), QByteArray(":0"));
-        QVERIFY(qEnvironmentVariableIsSet("COLORKEY"));
-        QCOMPARE(qgetenv("COLORKEY"), QByteArray());
-        QCOMPARE(qgetenv("GPU_VIV_DISABLE_SUPERTILED_TEXTURE"), QByteArray("0"));
-        qunsetenv("COLORKEY");
-        qputenv("DISPLAY", ":5");
-        completeEnvironment();
-        QCOMPARE(qgetenv("COLORKEY"), QByteArray("00010203"));
-        QCOMPARE(qgetenv("DISPLAY"), QByteArray(":5"));
+        QVERIFY(qEnvironmentVariableIsSet("COLORKEY") && qgetenv("COLORKEY").isEmpty());
     }
 };
 

@@ -55,9 +55,8 @@ private slots:
     }
 
     // The preview shows the engine's moving pattern, and a tap on it in
-    // photo mode does nothing. A recording with a pause, ended by closing
-    // the window: the file plays and its thumbnail is written before the
-    // threads go.
+    // photo mode does nothing. A recording ended by closing the window: the
+    // file plays and its thumbnail is written before the threads go.
     void previewThenCloseDuringRecording()
     {
         QCOMPARE(w->getCurrentSavePath(), QDir(m_home.path()).canonicalPath());
@@ -75,14 +74,7 @@ private slots:
         EngineAdapter::m_workMode = VIDEO_MODE;
         w->sendCMDtoEngine(VIDEO_MODE);
         QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
-        QTest::qWait(1000);
-        QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PAUSE, 5000);
-        QTest::qWait(500);
-        QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
-        QTest::qWait(1000);
-
+        QTest::qWait(2000);
         QElapsedTimer t;
         t.start();
         w->close();
@@ -121,7 +113,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!box.title.isEmpty(), 10000);
         QCOMPARE(box.title, QString("Recorder Engine Error"));
         QCOMPARE(box.text, QString("RecorderEngineCreate fail"));
-        QVERIFY(!w->engineAdapter()->updateCapabilityCompleted());
         w->sendCMDtoEngine(VIDEO_MODE);
         QTest::qWait(100);
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);

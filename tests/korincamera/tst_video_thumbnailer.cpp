@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<bool>("multifiles");
         QTest::addColumn<int>("position");
         QTest::newRow("3 s") << 3 << false << 1;
-        QTest::newRow("6 s") << 6 << false << 3;
         QTest::newRow("10 s") << 10 << false << 5;
         QTest::newRow("25 s, split folder") << 25 << true << 10;
     }
