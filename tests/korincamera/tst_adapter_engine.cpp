@@ -45,7 +45,6 @@ private slots:
             m_adapter->engine_close();
             m_adapter->engine_destroy();
         }, Qt::BlockingQueuedConnection);
-        QVERIFY(EngineAdapter::m_recorder == nullptr);
         m_thread.quit();
         m_thread.wait();
         delete m_adapter;

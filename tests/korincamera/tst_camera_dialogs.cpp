@@ -35,15 +35,6 @@ QPushButton* okButton(QDialog* d)
 {
     return d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok);
 }
-
-// Five levels of 190-byte names: too deep for a capture path.
-QString longPath()
-{
-    QString path;
-    for (int i = 0; i < 5; ++i)
-        path += QString(190, 'x') + '/';
-    return path;
-}
 }
 
 class TestCameraDialogs : public QObject
@@ -144,24 +135,18 @@ private slots:
         QTest::newRow("TS") << 5 << QStringList({"H264", "MPEG4"});
         QTest::newRow("AVI") << 3 << QStringList({"H264", "MPEG4", "H263", "MPEG"});
     }
-    // Each container offers its encoders; the code sent is the encoder's
-    // place in H264, MPEG4, H263, MPEG plus one.
+    // Each container offers its encoders and falls back to H264 (each
+    // encoder's code shows in camera_settings_engine's recordings).
     void containerEncoders()
     {
         QFETCH(int, container);
         QFETCH(QStringList, encoders);
         AppSettingsDialog d(bar);
         QSignalSpy fmt(w, &MainWindow::set_container_format), enc(w, &MainWindow::set_video_encoder_settings);
-        auto* encoderBox = d.findChild<QComboBox*>("videoEncoderComboBox");
         d.findChild<QComboBox*>("containerFmtComboBox")->setCurrentIndex(container);
         QCOMPARE(fmt.last().at(0).toUInt(), uint(container));
-        QCOMPARE(items(encoderBox), encoders);
+        QCOMPARE(items(d.findChild<QComboBox*>("videoEncoderComboBox")), encoders);
         QCOMPARE(enc.last().at(0).value<REVideoEncoderSettings>().encoderType, 1u);
-        for (int i = encoders.size() - 1; i >= 0; --i) {
-            encoderBox->setCurrentIndex(i);
-            const uint code = uint(QStringList({"H264", "MPEG4", "H263", "MPEG"}).indexOf(encoders[i]) + 1);
-            QCOMPARE(enc.last().at(0).value<REVideoEncoderSettings>().encoderType, code);
-        }
     }
 
     // Split files and RTP exclude each other and force TS; the size edit
@@ -335,7 +320,7 @@ private slots:
         QTest::newRow("non-ASCII") << QString::fromUtf8("josé") << false << true;
         QTest::newRow("deleted") << "gone" << true << false;
         QTest::newRow("unwritable") << "/proc/1" << false << false;
-        QTest::newRow("too long") << longPath() << false << false;
+        QTest::newRow("too long") << (QString(190, 'x') + '/').repeated(5) << false << false;
     }
     // A chosen directory moves the storage watcher; one that cannot hold
     // captures gives a warning and the old directory stays in force.

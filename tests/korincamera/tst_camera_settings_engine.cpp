@@ -62,8 +62,7 @@ private slots:
         QVERIFY(m_home.mkpath("."));
         qputenv("HOME", QFile::encodeName(m_home.path()));
         EngineAdapter::m_workMode = VIDEO_MODE;
-        w = openCameraWindow();
-        QVERIFY(cameraReady(w));
+        QVERIFY(openCameraWindow(&w));
         d = new AppSettingsDialog(w->cameraMenuBar());
     }
     void cleanupTestCase()

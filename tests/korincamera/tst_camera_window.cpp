@@ -40,8 +40,7 @@ private slots:
     {
         FileSystemWatcher::setSpaceQuery(roomy);
         EngineAdapter::m_workMode = PHOTO_MODE;
-        w = openCameraWindow();
-        QVERIFY(cameraReady(w));
+        QVERIFY(openCameraWindow(&w));
     }
     void cleanup()
     {
@@ -109,7 +108,8 @@ private slots:
         delete w;
         EngineAdapter::setEngineFactory(noEngine);
         BoxCatcher box;
-        w = openCameraWindow();
+        w = new MainWindow(QStringList(), -1, nullptr);
+        w->show();
         QTRY_VERIFY_WITH_TIMEOUT(!box.title.isEmpty(), 10000);
         QCOMPARE(box.title, QString("Recorder Engine Error"));
         QCOMPARE(box.text, QString("RecorderEngineCreate fail"));

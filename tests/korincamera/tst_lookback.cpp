@@ -64,8 +64,7 @@ class TestLookBack : public QObject
         m_home.reset(new QTemporaryDir);
         qputenv("HOME", QFile::encodeName(m_home->path()));
         EngineAdapter::setEngineFactory(realEngine ? nullptr : fake::create);
-        w = openCameraWindow();
-        QVERIFY(cameraReady(w));
+        QVERIFY(openCameraWindow(&w));
     }
     // Toggles the gallery as the thumbnail button does.
     void toggleGallery()

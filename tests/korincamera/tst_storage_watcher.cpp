@@ -30,12 +30,8 @@ int failing(const char*, struct statvfs64*)
 void touch(const QString& path, int ageSeconds)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("x");
-    f.close();
-    const QDateTime t = QDateTime::currentDateTime().addSecs(-ageSeconds);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(t, QFileDevice::FileModificationTime));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1 && f.flush());
+    QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
 }
 }
 
@@ -181,14 +177,7 @@ private slots:
         QVERIFY(gone.remove());
         QTRY_VERIFY_WITH_TIMEOUT(warningCount("file path not found") >= 1, 5000);
         QCOMPARE(w2.getNameList(), QStringList({"p.jpg"}));
-        // Unwritable directory: still watched as usual.
-        QTemporaryDir ro;
-        touch(ro.filePath("q.png"), 0);
-        QVERIFY(QFile::setPermissions(ro.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        w2.changeDir(ro.path());
-        QCOMPARE(w2.getNameList(), QStringList({"q.png"}));
         stop(&w2);
-        QFile::setPermissions(ro.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qInstallMessageHandler(nullptr);
     }
 };

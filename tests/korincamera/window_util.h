@@ -9,18 +9,14 @@
 #include "boxcatcher.h"
 #include "mainwindow.h"
 
-// A camera window on screen, ready once its engine has listed capabilities
-// and the storage watcher has measured the free space.
-inline MainWindow* openCameraWindow()
+// Opens a camera window in *w; true once it is on screen, its engine has
+// listed capabilities and the storage watcher has measured the free space.
+inline bool openCameraWindow(MainWindow** w)
 {
-    auto* w = new MainWindow(QStringList(), -1, nullptr);
-    w->show();
-    return w;
-}
-inline bool cameraReady(MainWindow* w)
-{
-    return QTest::qWaitForWindowExposed(w) && QTest::qWaitFor([w] {
-        return w->engineAdapter()->updateCapabilityCompleted() && FileSystemWatcher::getFreeSpace() > 0;
+    *w = new MainWindow(QStringList(), -1, nullptr);
+    (*w)->show();
+    return QTest::qWaitForWindowExposed(*w) && QTest::qWaitFor([w] {
+        return (*w)->engineAdapter()->updateCapabilityCompleted() && FileSystemWatcher::getFreeSpace() > 0;
     }, 15000);
 }
 
