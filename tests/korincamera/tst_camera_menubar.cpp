@@ -1,5 +1,5 @@
-// The camera's menu bar on its own: mode switch and capture blocking, stop
-// watch text and the newest-picture button.
+// The camera's menu bar on its own: mode switch and capture blocking, and the
+// newest-picture button.
 #include <QtTest>
 
 #include "menubar.h"
@@ -47,15 +47,6 @@ private slots:
         QTest::mouseClick(sw, Qt::LeftButton);
         QCOMPARE(sw->m_timeLine.state(), QTimeLine::Running);
         QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_workMode.load(), PHOTO_MODE, 2000);
-    }
-
-    // Hours go past a day; seconds are whole ones, not rounded up.
-    void stopWatchText()
-    {
-        CameraMenuBar bar(nullptr);
-        QCOMPARE(bar.stopWatch()->text(), QString("0 : 0 : 0"));
-        bar.stopWatch()->setTime(25ULL * 3600000000ULL + 2 * 60000000ULL + 3999999ULL);
-        QCOMPARE(bar.stopWatch()->text(), QString("25 : 2 : 3"));
     }
 
     // Black over an empty directory, then the watcher's newest picture; a

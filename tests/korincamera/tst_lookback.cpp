@@ -197,14 +197,12 @@ private slots:
         toggleGallery();
         QTest::qWait(200);
         QCOMPARE(boxes.title, QString("korinplayer is runging"));
-        QCOMPARE(boxes.text, QString("korinplayer is already running"));
         QVERIFY(gallery()->isVisible());
         QCOMPARE(count("take_snapshot"), 0);
         QCOMPARE(count("close") - closed, 1);
 
         gallery()->findChild<QProcess*>()->kill();
         QTRY_COMPARE(count("prepare") - prepared, 1);
-        QVERIFY(!gallery()->playerRunning());
         toggleGallery();
         QVERIFY(!gallery()->isVisible());
     }
