@@ -25,16 +25,14 @@ class TestSettingsEngine : public QObject
     MainWindow* w = nullptr;
     AppSettingsDialog* d = nullptr;
 
-    template <typename T>
-    T* child(const char* name) { return d->findChild<T*>(name); }
     void pick(const char* box, const QString& text)
     {
-        auto* combo = child<QComboBox>(box);
+        auto* combo = d->findChild<QComboBox*>(box);
         const int i = combo->findText(text);
         QVERIFY2(i >= 0, qPrintable(text));
         combo->setCurrentIndex(i);
     }
-    void pressOk() { child<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Ok)->click(); }
+    void pressOk() { d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click(); }
     QStringList captures() const
     {
         return m_home.entryList({"dedavevuz_*"}, QDir::Files)
@@ -133,9 +131,9 @@ private slots:
     {
         QUdpSocket rx;
         QVERIFY(rx.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        child<QCheckBox>("enableRtpChkBox")->click();
-        child<QLineEdit>("IPLineEdit")->setText("127.0.0.1");
-        child<QLineEdit>("portLineEdit")->setText(QString::number(rx.localPort()));
+        d->findChild<QCheckBox*>("enableRtpChkBox")->click();
+        d->findChild<QLineEdit*>("IPLineEdit")->setText("127.0.0.1");
+        d->findChild<QLineEdit*>("portLineEdit")->setText(QString::number(rx.localPort()));
         pressOk();
         QStringList files;
         record(1500, &files);
@@ -146,7 +144,7 @@ private slots:
         QVERIFY(packet.size() > 12 && (quint8(packet[0]) >> 6) == 2 && (packet[1] & 0x7f) == 33);
         QCOMPARE(quint8(packet[12]), quint8(0x47));
 
-        child<QCheckBox>("enableRtpChkBox")->click(); // streaming off again
+        d->findChild<QCheckBox*>("enableRtpChkBox")->click(); // streaming off again
         pressOk();
     }
 };

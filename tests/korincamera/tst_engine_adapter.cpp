@@ -46,19 +46,13 @@ class TestEngineAdapter : public QObject
         }, Qt::QueuedConnection);
         h.cv.wait(l, [&h] { return !h.job; });
     }
-    // Lets the queued signals of everything done so far arrive.
-    void settle()
+    // The signals of everything done so far, once they have all arrived.
+    QStringList takeLog()
     {
         onEngine([] {});
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-    }
-    QStringList takeLog()
-    {
-        settle();
-        QStringList l = m_log;
-        m_log.clear();
-        return l;
+        return std::exchange(m_log, QStringList());
     }
     void startEngine()
     {
