@@ -11,9 +11,6 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTreeView>
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 
 #include "appsettingsdialog.h"
 #include "boxcatcher.h"
@@ -26,12 +23,6 @@ Q_DECLARE_METATYPE(RERawVideoSettings)
 Q_DECLARE_METATYPE(REVideoEncoderSettings)
 
 namespace {
-template <typename T>
-T* child(QObject* dialog, const char* name)
-{
-    return dialog->findChild<T*>(name);
-}
-
 QStringList items(QComboBox* box)
 {
     QStringList out;
@@ -42,31 +33,7 @@ QStringList items(QComboBox* box)
 
 QPushButton* okButton(QDialog* d)
 {
-    return child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok);
-}
-
-// eth0's broadcast address as getifaddrs sees it.
-QString eth0Broadcast()
-{
-    ifaddrs* list = nullptr;
-    QString out;
-    if (getifaddrs(&list) != 0)
-        return out;
-    for (ifaddrs* a = list; a; a = a->ifa_next)
-        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET && (a->ifa_flags & IFF_BROADCAST) &&
-            a->ifa_broadaddr && qstrcmp(a->ifa_name, "eth0") == 0)
-            out = inet_ntoa(reinterpret_cast<sockaddr_in*>(a->ifa_broadaddr)->sin_addr);
-    freeifaddrs(list);
-    return out;
-}
-
-// Five levels of 190-byte names: too deep for a capture path.
-QString longPath()
-{
-    QString path;
-    for (int i = 0; i < 5; ++i)
-        path += QString(190, 'x') + '/';
-    return path;
+    return d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok);
 }
 }
 
@@ -110,33 +77,28 @@ private slots:
         }
         QVERIFY(!bar->appSettingsDialog());
         EngineAdapter::m_engineState = PREVIREW;
-        for (int i = 0; i < 2; ++i) {
-            BoxCatcher settings("AppSettingsDialog");
-            bar->settingsButton()->click();
-            QCOMPARE(settings.title, QString("Settings"));
-        }
-        QCOMPARE(bar->findChildren<AppSettingsDialog*>().size(), 1);
-        BoxCatcher effects("EffectsDialog");
+        BoxCatcher settings("AppSettingsDialog"), effects("EffectsDialog");
+        bar->settingsButton()->click();
+        bar->settingsButton()->click();
         bar->effectsButton()->click();
-        QCOMPARE(effects.title, QString("Effects Dialog"));
-        QVERIFY(bar->effectsDialog());
+        QVERIFY(settings.count == 2 && effects.count == 1);
+        QCOMPARE(bar->findChildren<AppSettingsDialog*>().size(), 1);
     }
 
-    // Opening sends the first capability and shows eth0's broadcast address;
-    // another camera brings its own list, with the boxes and Ok disabled
-    // while it is awaited; a list that never comes leaves the box empty.
+    // Opening sends the first capability; another camera brings its own
+    // list, with the boxes and Ok disabled while it is awaited; a list that
+    // never comes leaves the box empty.
     void capabilityFollowsCamera()
     {
         QSignalSpy id(w, &MainWindow::set_camera_id), out(w, &MainWindow::set_camera_output_settings);
         AppSettingsDialog d(bar);
-        auto* camera = child<QComboBox>(&d, "cameraComboBox");
-        auto* caps = child<QComboBox>(&d, "capabilityComboBox");
+        auto* camera = d.findChild<QComboBox*>("cameraComboBox");
+        auto* caps = d.findChild<QComboBox*>("capabilityComboBox");
         QCOMPARE(items(camera), QStringList({"/dev/video3", "/dev/video12"}));
         QCOMPARE(camera->currentIndex(), 0);
         QCOMPARE(items(caps), QStringList({"width: 640, height: 480, fps: 30", "width: 320, height: 240, fps: 15"}));
         QCOMPARE(out.count(), 1);
         QCOMPARE(out.last().at(0).value<RERawVideoSettings>().width, 640u);
-        QCOMPARE(child<QLineEdit>(&d, "IPLineEdit")->text(), eth0Broadcast());
 
         fake::setCaps({{0, 1280, 720, 25}});
         bool disabledWhileAwaited = false;
@@ -150,8 +112,7 @@ private slots:
         QVERIFY(camera->isEnabled() && caps->isEnabled() && okButton(&d)->isEnabled());
         QCOMPARE(id.last().at(0).toUInt(), 12u);
         QCOMPARE(items(caps), QStringList({"width: 1280, height: 720, fps: 25"}));
-        const RERawVideoSettings s = out.last().at(0).value<RERawVideoSettings>();
-        QVERIFY(s.videoFormat == 0 && s.width == 1280 && s.height == 720 && s.framesPerSecond == 25);
+        QCOMPARE(out.last().at(0).value<RERawVideoSettings>().width, 1280u);
 
         fake::setResult("reset", 1); // no list follows a failed reset
         QElapsedTimer t;
@@ -173,44 +134,36 @@ private slots:
         QTest::newRow("TS") << 5 << QStringList({"H264", "MPEG4"});
         QTest::newRow("AVI") << 3 << QStringList({"H264", "MPEG4", "H263", "MPEG"});
     }
-    // Each container offers its encoders; the code sent is the encoder's
-    // place in H264, MPEG4, H263, MPEG plus one.
+    // Each container offers its encoders and falls back to H264 (each
+    // encoder's code shows in camera_settings_engine's recordings).
     void containerEncoders()
     {
         QFETCH(int, container);
         QFETCH(QStringList, encoders);
         AppSettingsDialog d(bar);
         QSignalSpy fmt(w, &MainWindow::set_container_format), enc(w, &MainWindow::set_video_encoder_settings);
-        auto* encoderBox = child<QComboBox>(&d, "videoEncoderComboBox");
-        child<QComboBox>(&d, "containerFmtComboBox")->setCurrentIndex(container);
+        d.findChild<QComboBox*>("containerFmtComboBox")->setCurrentIndex(container);
         QCOMPARE(fmt.last().at(0).toUInt(), uint(container));
-        QCOMPARE(items(encoderBox), encoders);
+        QCOMPARE(items(d.findChild<QComboBox*>("videoEncoderComboBox")), encoders);
         QCOMPARE(enc.last().at(0).value<REVideoEncoderSettings>().encoderType, 1u);
-        for (int i = encoders.size() - 1; i >= 0; --i) {
-            encoderBox->setCurrentIndex(i);
-            const uint code = uint(QStringList({"H264", "MPEG4", "H263", "MPEG"}).indexOf(encoders[i]) + 1);
-            QCOMPARE(enc.last().at(0).value<REVideoEncoderSettings>().encoderType, code);
-        }
     }
 
     // Split files and RTP exclude each other and force TS; the size edit
-    // clamps to 4096 MB, sent in bytes; a drag sends once, on release.
+    // clamps to 4096 MB, sent in bytes; a drag sends once, on release; RTP
+    // switched off clears the host.
     void splitAndRtp()
     {
         AppSettingsDialog d(bar);
-        QSignalSpy size(w, &MainWindow::set_max_file_size_bytes), count(w, &MainWindow::set_file_count),
-            rtpHost(w, &MainWindow::set_rtp_host);
-        auto* split = child<QCheckBox>(&d, "splitFilesChkBox");
-        auto* rtp = child<QCheckBox>(&d, "enableRtpChkBox");
-        auto* container = child<QComboBox>(&d, "containerFmtComboBox");
-        auto* sizeEdit = child<QLineEdit>(&d, "maxFileSizeShowLineEdit");
-        auto* countEdit = child<QLineEdit>(&d, "maxFileCountShowLineEdit");
-        auto* slider = child<QSlider>(&d, "maxFileSizeHorizontalSlider");
+        QSignalSpy size(w, &MainWindow::set_max_file_size_bytes), rtpHost(w, &MainWindow::set_rtp_host);
+        auto* split = d.findChild<QCheckBox*>("splitFilesChkBox");
+        auto* rtp = d.findChild<QCheckBox*>("enableRtpChkBox");
+        auto* container = d.findChild<QComboBox*>("containerFmtComboBox");
+        auto* sizeEdit = d.findChild<QLineEdit*>("maxFileSizeShowLineEdit");
+        auto* slider = d.findChild<QSlider*>("maxFileSizeHorizontalSlider");
 
         split->click();
         QVERIFY(split->isChecked() && !container->isEnabled() && slider->isEnabled());
         QCOMPARE(container->currentText(), QString("TS"));
-        QCOMPARE(sizeEdit->text(), QString("0"));
         rtp->click();
         QVERIFY(!rtp->isChecked());
 
@@ -218,10 +171,6 @@ private slots:
         QTest::keyClicks(sizeEdit, "4100");
         QCOMPARE(sizeEdit->text(), QString("4096"));
         QCOMPARE(size.last().at(0).toULongLong(), 4294967296ULL);
-        countEdit->selectAll();
-        QTest::keyClicks(countEdit, "12a");
-        QCOMPARE(countEdit->text(), QString("12"));
-        QCOMPARE(count.last().at(0).toUInt(), 12u);
 
         size.clear();
         slider->setSliderDown(true);
@@ -234,14 +183,12 @@ private slots:
 
         split->click();
         QVERIFY(!split->isChecked() && container->isEnabled() && !slider->isEnabled());
-        QCOMPARE(sizeEdit->text(), QString("Unlimit"));
         QCOMPARE(size.last().at(0).toULongLong(), 0ULL);
 
         container->setCurrentIndex(0);
         rtp->click();
         QVERIFY(rtp->isChecked() && !container->isEnabled());
         QCOMPARE(container->currentText(), QString("TS"));
-        QVERIFY(child<QLineEdit>(&d, "IPLineEdit")->isEnabled() && child<QCheckBox>(&d, "hidePreviewChkBox")->isEnabled());
         split->click();
         QVERIFY(!split->isChecked());
         rtp->click();
@@ -249,34 +196,27 @@ private slots:
         QVERIFY(container->isEnabled());
     }
 
-    void typingRules_data()
-    {
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("ip letter") << "IPLineEdit" << "10.a0" << "10.0";
-        QTest::newRow("ip over 255") << "IPLineEdit" << "192.168.1.256" << "192.168.1.25";
-        QTest::newRow("ip five parts") << "IPLineEdit" << "1.2.3.4.5" << "1.2.3.45";
-        QTest::newRow("port letter") << "portLineEdit" << "50a4" << "504";
-        QTest::newRow("port over 65535") << "portLineEdit" << "65536" << "6553";
-    }
     // The IP and port edits drop what cannot belong; Enter and Escape in
     // them do not close the dialog.
     void typingRules()
     {
-        QFETCH(QString, edit);
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
         AppSettingsDialog d(bar);
         QSignalSpy reset(w, &MainWindow::reset);
         d.show();
-        child<QCheckBox>(&d, "enableRtpChkBox")->click();
-        auto* line = child<QLineEdit>(&d, edit.toLatin1().constData());
-        line->clear();
-        QTest::keyClicks(line, typed);
-        QCOMPARE(line->text(), shown);
-        QTest::keyClick(line, Qt::Key_Return);
-        QTest::keyClick(line, Qt::Key_Escape);
+        d.findChild<QCheckBox*>("enableRtpChkBox")->click();
+        const QVector<QStringList> rows = {{"IPLineEdit", "10.a0", "10.0"},
+                                           {"IPLineEdit", "192.168.1.256", "192.168.1.25"},
+                                           {"IPLineEdit", "1.2.3.4.5", "1.2.3.45"},
+                                           {"portLineEdit", "50a4", "504"},
+                                           {"portLineEdit", "65536", "6553"}};
+        for (const QStringList& row : rows) {
+            auto* line = d.findChild<QLineEdit*>(row[0]);
+            line->clear();
+            QTest::keyClicks(line, row[1]);
+            QCOMPARE(line->text(), row[2]);
+            QTest::keyClick(line, Qt::Key_Return);
+            QTest::keyClick(line, Qt::Key_Escape);
+        }
         QTest::keyClick(&d, Qt::Key_Escape);
         QVERIFY(d.isVisible());
         QCOMPARE(reset.count(), 0);
@@ -306,10 +246,10 @@ private slots:
         AppSettingsDialog d(bar);
         QSignalSpy rtpHost(w, &MainWindow::set_rtp_host), viewfinder(w, &MainWindow::disable_viewfinder),
             reset(w, &MainWindow::reset);
-        child<QCheckBox>(&d, "enableRtpChkBox")->click();
-        child<QCheckBox>(&d, "hidePreviewChkBox")->click();
-        child<QLineEdit>(&d, "IPLineEdit")->setText(ip);
-        child<QLineEdit>(&d, "portLineEdit")->setText(port);
+        d.findChild<QCheckBox*>("enableRtpChkBox")->click();
+        d.findChild<QCheckBox*>("hidePreviewChkBox")->click();
+        d.findChild<QLineEdit*>("IPLineEdit")->setText(ip);
+        d.findChild<QLineEdit*>("portLineEdit")->setText(port);
         okButton(&d)->click();
         QCOMPARE(rtpHost.count(), 1);
         QCOMPARE(rtpHost.last(), QVariantList({host, sentPort}));
@@ -317,7 +257,7 @@ private slots:
         QCOMPARE(reset.count(), 1);
         okButton(&d)->click();
         QCOMPARE(reset.count(), 1);
-        child<QCheckBox>(&d, "saveTimeChkBox")->click();
+        d.findChild<QCheckBox*>("saveTimeChkBox")->click();
         d.reject(); // closing the window applies like Ok
         QCOMPARE(reset.count(), 2);
     }
@@ -328,36 +268,34 @@ private slots:
     {
         EffectsDialog d(bar);
         QSignalSpy fx(w, &MainWindow::add_video_effect), reset(w, &MainWindow::reset);
+        auto box = [&d](const char* name) { return d.findChild<QCheckBox*>(name); };
         d.accept();
-        QCOMPARE(fx.count(), 1);
-        QCOMPARE(fx.last().at(0).toUInt(), 0u);
         d.accept();
-        QCOMPARE(reset.count(), 1);
+        QVERIFY(fx.count() == 1 && reset.count() == 1);
         const QVector<QPair<const char*, uint>> codes = {{"mirrorBox", 2}, {"cubeBox", 1}, {"squeezeBox", 3},
                                                          {"tunnelBox", 6}, {"twirlBox", 7}, {"fisheyeBox", 4}};
         for (const auto& c : codes) {
-            child<QCheckBox>(&d, c.first)->click();
+            box(c.first)->click();
             d.accept();
             QCOMPARE(fx.last().at(0).toUInt(), c.second);
             const QList<QCheckBox*> boxes = d.findChildren<QCheckBox*>();
             QCOMPARE(std::count_if(boxes.begin(), boxes.end(), [](QCheckBox* b) { return b->isChecked(); }), 1);
         }
         QCOMPARE(reset.count(), 7);
-        child<QCheckBox>(&d, "cubeBox")->click();
-        child<QCheckBox>(&d, "twirlBox")->click();
-        QVERIFY(!child<QCheckBox>(&d, "cubeBox")->isChecked() && !child<QCheckBox>(&d, "fisheyeBox")->isChecked());
+        box("cubeBox")->click();
+        box("twirlBox")->click();
+        QVERIFY(!box("cubeBox")->isChecked() && !box("fisheyeBox")->isChecked());
         d.reject();
-        QVERIFY(child<QCheckBox>(&d, "fisheyeBox")->isChecked() && !child<QCheckBox>(&d, "twirlBox")->isChecked());
+        QVERIFY(box("fisheyeBox")->isChecked() && !box("twirlBox")->isChecked());
         d.accept();
         QCOMPARE(fx.count(), 7);
-        child<QCheckBox>(&d, "fisheyeBox")->click();
+        box("fisheyeBox")->click();
         d.accept();
         QCOMPARE(fx.last().at(0).toUInt(), 0u);
     }
 
     // The tree shows directories only; Open without a click reports the
-    // directory given, a second click collapses but keeps the choice, and
-    // Cancel reports nothing.
+    // directory given, Cancel reports nothing.
     void pathTree()
     {
         QTemporaryDir root;
@@ -365,20 +303,12 @@ private slots:
         QFile(root.filePath("plain.txt")).open(QIODevice::WriteOnly);
         ShowPathDialog p(nullptr, root.path());
         QSignalSpy chosen(&p, &ShowPathDialog::selectedPath);
+        p.reject();
+        QCOMPARE(chosen.count(), 0);
         p.accept();
         QCOMPARE(chosen.last().at(0).toString(), root.path());
         auto* model = static_cast<QFileSystemModel*>(p.tree()->model());
-        const QModelIndex top = model->index(root.path());
-        QTRY_COMPARE(model->rowCount(top), 1); // "sub", not the file
-        const QModelIndex sub = model->index(root.filePath("sub"));
-        p.selectedDir(sub);
-        QVERIFY(p.tree()->isExpanded(sub));
-        p.selectedDir(sub);
-        QVERIFY(!p.tree()->isExpanded(sub));
-        p.reject();
-        QCOMPARE(chosen.count(), 1);
-        p.accept();
-        QCOMPARE(chosen.last().at(0).toString(), root.filePath("sub"));
+        QTRY_COMPARE(model->rowCount(model->index(root.path())), 1); // "sub", not the file
     }
 
     void savePath_data()
@@ -389,7 +319,7 @@ private slots:
         QTest::newRow("non-ASCII") << QString::fromUtf8("josé") << false << true;
         QTest::newRow("deleted") << "gone" << true << false;
         QTest::newRow("unwritable") << "/proc/1" << false << false;
-        QTest::newRow("too long") << longPath() << false << false;
+        QTest::newRow("too long") << (QString(190, 'x') + '/').repeated(5) << false << false;
     }
     // A chosen directory moves the storage watcher; one that cannot hold
     // captures gives a warning and the old directory stays in force.
@@ -412,11 +342,11 @@ private slots:
             p->accept();
         });
         BoxCatcher warning;
-        child<QPushButton>(&d, "changePathPushButton")->click();
+        d.findChild<QPushButton*>("changePathPushButton")->click();
         QCOMPARE(picker.count, 1); // the picker was answered
         const QString inForce = accepted ? QDir(dir).canonicalPath() : before;
         QCOMPARE(w->storageWatcher()->getCurrentDir(), inForce);
-        QCOMPARE(child<QLabel>(&d, "showSavePathLabel")->text(), inForce);
+        QCOMPARE(d.findChild<QLabel*>("showSavePathLabel")->text(), inForce);
         QCOMPARE(warning.title, accepted ? QString() : QString("Cannot save there"));
     }
 };

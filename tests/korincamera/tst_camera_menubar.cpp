@@ -1,24 +1,9 @@
-// The camera's menu bar on its own: mode switch, capture button colour and
-// blocking, stop watch text and the newest-picture button.
+// The camera's menu bar on its own: mode switch and capture blocking, and the
+// newest-picture button.
 #include <QtTest>
 
-#include "engine_adapter.h"
-#include "filesystemwatcher.h"
 #include "menubar.h"
-
-namespace {
-QColor centre(QWidget* w)
-{
-    return w->grab().toImage().pixelColor(w->width() / 2, w->height() / 2);
-}
-
-void writePicture(const QString& path, Qt::GlobalColor c)
-{
-    QImage img(40, 30, QImage::Format_RGB32);
-    img.fill(c);
-    QVERIFY(img.save(path));
-}
-}
+#include "window_util.h"
 
 class TestCameraMenuBar : public QObject
 {
@@ -64,36 +49,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_workMode.load(), PHOTO_MODE, 2000);
     }
 
-    void captureButtonColour_data()
-    {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("preview") << int(PREVIREW) << QColor(50, 180, 222);
-        QTest::newRow("recording") << int(RUNNING) << QColor(Qt::red);
-        QTest::newRow("paused") << int(PAUSE) << QColor(Qt::green);
-    }
-    void captureButtonColour()
-    {
-        QFETCH(int, state);
-        QFETCH(QColor, colour);
-        CameraMenuBar bar(nullptr);
-        EngineAdapter::m_engineState = EngineState(state);
-        bar.snapshotButton()->updateColor();
-        QCOMPARE(centre(bar.snapshotButton()), colour);
-    }
-
-    void stopWatchText()
-    {
-        CameraMenuBar bar(nullptr);
-        QCOMPARE(bar.stopWatch()->text(), QString("0 : 0 : 0"));
-        bar.stopWatch()->setTime(3723000000ULL);
-        QCOMPARE(bar.stopWatch()->text(), QString("1 : 2 : 3"));
-        bar.stopWatch()->setTime(59999999ULL);
-        QCOMPARE(bar.stopWatch()->text(), QString("0 : 0 : 59"));
-        bar.stopWatch()->setTime(25ULL * 3600000000ULL + 61000000ULL);
-        QCOMPARE(bar.stopWatch()->text(), QString("25 : 1 : 1"));
-    }
-
     // Black over an empty directory, then the watcher's newest picture; a
     // picture written late is picked up by the retries.
     void thumbnailFollowsWatcher()
@@ -108,14 +63,14 @@ private slots:
         watcher.updateNameList();
         QCOMPARE(centre(thumb), QColor(Qt::black));
 
-        writePicture(dir.filePath("a.png"), Qt::red);
+        QVERIFY(picture(dir.filePath("a.png"), Qt::red));
         watcher.updateNameList();
         QTRY_COMPARE(centre(thumb), QColor(Qt::red));
 
         bar.changeThumbnailImage("late.png");
         QCOMPARE(centre(thumb), QColor(Qt::black));
         QTest::qWait(1500);
-        writePicture(dir.filePath("late.png"), Qt::blue);
+        QVERIFY(picture(dir.filePath("late.png"), Qt::blue));
         QTRY_COMPARE_WITH_TIMEOUT(centre(thumb), QColor(Qt::blue), 2500);
         QDir::setCurrent(oldCwd);
     }

@@ -1,14 +1,13 @@
 // The camera window on a real X11 display with the real engines: the preview
-// moves, a recording closed with the window plays and gets its thumbnail,
-// engine failures become "Recorder Engine Error" boxes, and capture control:
-// split recordings, low storage, names within one second, pause then stop.
+// moves, a recording closed with the window plays and gets its thumbnail, an
+// engine that cannot be created brings the "Recorder Engine Error" box, and
+// capture control: split recordings, low storage, names within one second,
+// pause then stop.
 #include <QtTest>
 #include <QApplication>
 #include <QMessageBox>
-#include <QScreen>
 
 #include "window_util.h"
-#include "mainwindow.h"
 #include "menubar.h"
 #include "playcheck.h"
 #include "spacequery.h"
@@ -28,20 +27,7 @@ class TestCameraWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_home;
-
-    MainWindow* openWindow()
-    {
-        MainWindow* w = new MainWindow(QStringList(), -1, nullptr);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w))
-            return w;
-        QTest::qWait(200);
-        return w;
-    }
-    static bool ready(MainWindow* w)
-    {
-        return w->engineAdapter()->updateCapabilityCompleted() && FileSystemWatcher::getFreeSpace() > 0;
-    }
+    MainWindow* w = nullptr;
 
 private slots:
     void initTestCase()
@@ -49,57 +35,44 @@ private slots:
         QVERIFY(m_home.isValid());
         // Pictures and recordings go to the home directory.
         qputenv("HOME", QFile::encodeName(m_home.path()));
+    }
+    void init()
+    {
+        FileSystemWatcher::setSpaceQuery(roomy);
         EngineAdapter::m_workMode = PHOTO_MODE;
+        QVERIFY(openCameraWindow(&w));
+    }
+    void cleanup()
+    {
+        if (w)
+            w->close();
+        delete w;
+        w = nullptr;
+        FileSystemWatcher::setSpaceQuery(nullptr);
+        EngineAdapter::m_workMode = PHOTO_MODE;
+        EngineAdapter::setEngineFactory(nullptr);
     }
 
-    // Start-up: the preview shows the engine's moving pattern; a tap on it
-    // is a click; the save directory is the home directory.
-    void startsWithMovingPreview()
+    // The preview shows the engine's moving pattern, and a tap on it in
+    // photo mode does nothing. A recording ended by closing the window: the
+    // file plays and its thumbnail is written before the threads go.
+    void previewThenCloseDuringRecording()
     {
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
-        QCOMPARE(w->getCurrentSavePath(), QDir(m_home.path()).canonicalPath());
         QTest::qWait(500);
         const QImage a = grabPreview(w->previewWidget());
         QTest::qWait(400);
         const QImage b = grabPreview(w->previewWidget());
         QVERIFY(!a.isNull() && a.size() == b.size());
-        QVERIFY(a != b);
-        // Not a plain fill: the pattern has many colours.
-        QSet<QRgb> colours;
-        for (int y = 0; y < a.height(); y += 8)
-            for (int x = 0; x < a.width(); x += 8)
-                colours.insert(a.pixel(x, y));
-        QVERIFY2(colours.size() > 5, QByteArray::number(colours.size()));
-
-        QSignalSpy clicked(w->previewWidget(), &PreviewWidget::clicked);
+        QVERIFY(a != b); // the engine draws: the widget's own fill would not move
         QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1);
-        // In photo mode and in preview a tap does nothing.
         QTest::qWait(100);
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
-        w->close();
-        delete w;
-    }
 
-    // A recording with a pause, ended by closing the window: the file plays
-    // and its thumbnail is written before the threads go.
-    void closeDuringRecording()
-    {
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
         QSignalSpy thumbs(w, &MainWindow::getThumbnail);
         EngineAdapter::m_workMode = VIDEO_MODE;
         w->sendCMDtoEngine(VIDEO_MODE);
         QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
-        QTest::qWait(1000);
-        QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PAUSE, 5000);
-        QTest::qWait(500);
-        QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
-        QTest::qWait(1000);
-
+        QTest::qWait(2000);
         QElapsedTimer t;
         t.start();
         w->close();
@@ -108,11 +81,10 @@ private slots:
         QVERIFY(EngineAdapter::m_recorder == nullptr);
         QCOMPARE(thumbs.count(), 1);
         delete w;
-        EngineAdapter::m_workMode = PHOTO_MODE;
+        w = nullptr;
 
-        const QStringList clips = QDir(m_home.path()).entryList(QStringList() << "dedavevuz_*.mp4", QDir::Files);
+        const QStringList clips = filesIn(m_home.path(), "dedavevuz_*.mp4");
         QCOMPARE(clips.size(), 1);
-        QVERIFY(QRegularExpression("^dedavevuz_\\d{8}_\\d{6}\\.mp4$").match(clips[0]).hasMatch());
         const QString clip = m_home.filePath(clips[0]);
         const PlayCheck c = checkPlays(clip);
         QVERIFY(c.opened);
@@ -125,43 +97,20 @@ private slots:
         QVERIFY(qGray(thumb.pixel(70, 64)) > 200);
     }
 
-    // A start the engine refuses and an engine that cannot be created both
-    // show the error box; the first asks for no thumbnail.
-    void errorBoxes()
+    // An engine that cannot be created shows the error box; capture is
+    // refused until capabilities arrive, and closing does not hang. (A start
+    // the engine refuses is in camera_settings_engine.)
+    void noEngineBox()
     {
-        const QStringList before = QDir(m_home.path()).entryList(QDir::Files);
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
-        QSignalSpy thumbs(w, &MainWindow::getThumbnail);
-        REVideoEncoderSettings v;
-        memset(&v, 0, sizeof v);
-        v.encoderType = 3; // H.263 cannot go into FLV
-        emit w->set_video_encoder_settings(v);
-        emit w->set_container_format(4);
-        {
-            BoxCatcher box;
-            w->sendCMDtoEngine(VIDEO_MODE);
-            QTRY_VERIFY_WITH_TIMEOUT(!box.title.isEmpty(), 10000);
-            QCOMPARE(box.title, QString("Recorder Engine Error"));
-            QCOMPARE(box.text, QString("start recording failed"));
-        }
-        QTest::qWait(200);
-        QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
-        QCOMPARE(thumbs.count(), 0);
         w->close();
         delete w;
-        QCOMPARE(QDir(m_home.path()).entryList(QDir::Files), before);
-
         EngineAdapter::setEngineFactory(noEngine);
-        {
-            BoxCatcher box;
-            w = openWindow();
-            QTRY_VERIFY_WITH_TIMEOUT(!box.title.isEmpty(), 10000);
-            QCOMPARE(box.title, QString("Recorder Engine Error"));
-            QCOMPARE(box.text, QString("RecorderEngineCreate fail"));
-        }
-        QVERIFY(!w->engineAdapter()->updateCapabilityCompleted());
-        // Capture is refused until capabilities arrive; closing does not hang.
+        BoxCatcher box;
+        w = new MainWindow(QStringList(), -1, nullptr);
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(!box.title.isEmpty(), 10000);
+        QCOMPARE(box.title, QString("Recorder Engine Error"));
+        QCOMPARE(box.text, QString("RecorderEngineCreate fail"));
         w->sendCMDtoEngine(VIDEO_MODE);
         QTest::qWait(100);
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
@@ -170,7 +119,7 @@ private slots:
         w->close();
         QVERIFY(t.elapsed() < 5000);
         delete w;
-        EngineAdapter::setEngineFactory(nullptr);
+        w = nullptr;
     }
 
     // A split recording writes TS segments in a folder of its own and the
@@ -178,9 +127,6 @@ private slots:
     // cannot be made refuses the capture with a box.
     void splitRecording()
     {
-        FileSystemWatcher::setSpaceQuery(roomy);
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
         emit w->set_container_format(5);
         emit w->set_file_count(5);
         emit w->set_max_file_size_bytes(200000);
@@ -214,17 +160,12 @@ private slots:
         const QString thumb = folders[0] + "_thumbnail.jpg";
         QTRY_VERIFY_WITH_TIMEOUT(!QImage(save.filePath(thumb)).isNull(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(w->storageWatcher()->getNameList().value(0), thumb, 5000);
-        w->close();
-        delete w;
     }
 
     // Below 50 MB a running recording is stopped with the "Storage is low"
     // box, once; later captures are refused with it and reach no engine.
     void lowStorage()
     {
-        FileSystemWatcher::setSpaceQuery(roomy);
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
         QTemporaryDir save;
         w->setCurrentSavePath(save.path());
         EngineAdapter::m_workMode = VIDEO_MODE;
@@ -244,23 +185,18 @@ private slots:
         QCOMPARE(clips.size(), 1);
         QCOMPARE(checkPlays(save.filePath(clips[0])).videoTracks, 1);
 
-        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd);
-        QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
+        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd), snaps(w, &MainWindow::sendSnapShotCmd);
         for (int mode : {PHOTO_MODE, VIDEO_MODE}) {
             BoxCatcher box;
             w->sendCMDtoEngine(mode);
             QCOMPARE(box.title, QString("Storage is low"));
         }
         QCOMPARE(starts.count() + snaps.count(), 0);
-        w->close();
-        delete w;
     }
 
     // Two snapshots within one second keep both pictures.
     void snapshotsInOneSecond()
     {
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
         QTemporaryDir save;
         w->setCurrentSavePath(save.path());
         QTRY_VERIFY_WITH_TIMEOUT(QTime::currentTime().msec() < 100, 2000);
@@ -276,8 +212,6 @@ private slots:
         const QStringList names = filesIn(save.path(), "*.jpg");
         QCOMPARE(names[1], QString(names[0]).replace(".jpg", "_1.jpg"));
         QVERIFY(!QImage(save.filePath(names[0])).isNull() && !QImage(save.filePath(names[1])).isNull());
-        w->close();
-        delete w;
     }
 
     // A press while paused stops the recording (a photo press is ignored);
@@ -285,12 +219,9 @@ private slots:
     // report after the stop does not bring the stop watch back.
     void pauseThenCapture()
     {
-        MainWindow* w = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(ready(w), 15000);
         QTemporaryDir save;
         w->setCurrentSavePath(save.path());
         BoxCatcher box;
-        QSignalSpy thumbs(w, &MainWindow::getThumbnail);
         EngineAdapter::m_workMode = VIDEO_MODE;
         w->sendCMDtoEngine(VIDEO_MODE);
         w->sendCMDtoEngine(VIDEO_MODE);
@@ -316,15 +247,6 @@ private slots:
         QCOMPARE(c.videoTracks, 1);
         QVERIFY2(c.seconds > 1.0 && c.seconds < 3.0, QByteArray::number(c.seconds));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(save.filePath(clips[0] + "_thumbnail.jpg")), 10000);
-        QCOMPARE(thumbs.count(), 1);
-        w->close();
-        delete w;
-    }
-
-    void cleanup()
-    {
-        FileSystemWatcher::setSpaceQuery(nullptr);
-        EngineAdapter::m_workMode = PHOTO_MODE;
     }
 };
 

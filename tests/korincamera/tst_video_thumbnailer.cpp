@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<bool>("multifiles");
         QTest::addColumn<int>("position");
         QTest::newRow("3 s") << 3 << false << 1;
-        QTest::newRow("6 s") << 6 << false << 3;
         QTest::newRow("10 s") << 10 << false << 5;
         QTest::newRow("25 s, split folder") << 25 << true << 10;
     }
@@ -68,7 +67,6 @@ private slots:
         QSignalSpy saved(&m_thumb, &VideoThumbnailer::imageSaved);
         m_thumb.getVideoFrame(clip, multifiles);
         QCOMPARE(saved.count(), 1);
-        QVERIFY(m_thumb.isCaptureDone());
         const QImage thumb(multifiles ? folder + "_thumbnail.jpg" : clip + "_thumbnail.jpg");
         QCOMPARE(thumb.size(), QSize(320, 240));
         QCOMPARE(secondShown(thumb), position);
