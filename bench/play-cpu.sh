@@ -3,17 +3,9 @@
 # one after the other, with the same sinks, and prints CPU time, peak RSS and
 # the ratios. Usage: bench/play-cpu.sh [BUILD-DIR] [VIDEO-SINK]
 set -euo pipefail
-top="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$top/build}"
+source "$(dirname "$0")/common.sh"
 vsink="${2:-ximagesink}"
-work="$build/bench"
-mkdir -p "$work"
-clip="$work/clip720p.mp4"
-if [ ! -s "$clip" ]; then
-  gst-launch-1.0 -q -e videotestsrc num-buffers=600 pattern=ball ! video/x-raw,width=1280,height=720,framerate=30/1 \
-    ! timeoverlay ! x264enc speed-preset=veryfast bitrate=3000 key-int-max=30 ! h264parse ! mp4mux name=m \
-    ! filesink location="$clip" audiotestsrc num-buffers=862 ! audioconvert ! avenc_aac ! aacparse ! m.
-fi
+clip=$(clip720p)
 if [ -z "${DISPLAY:-}" ] && [ "$vsink" != fakesink ]; then
   echo "DISPLAY is not set: run under xvfb-run or pass fakesink" >&2
   exit 1

@@ -6,22 +6,14 @@
 # window of the same size is compared with gst-play-1.0.
 # Usage: bench/player-play.sh [BUILD-DIR] [VIDEO-SINK] [RUNS]   (needs DISPLAY)
 set -euo pipefail
-top="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$top/build}"
+source "$(dirname "$0")/common.sh"
 vsink="${2:-glimagesink}"
 runs="${3:-3}"
-work="$build/bench"
-mkdir -p "$work"
 player="$build/bin/korinplayer"
 [ -x "$player" ] || { echo "no $player: build first" >&2; exit 1; }
 [ -n "${DISPLAY:-}" ] || { echo "DISPLAY is not set: run under xvfb-run" >&2; exit 1; }
 
-clip="$work/clip720p.mp4"
-if [ ! -s "$clip" ]; then
-  gst-launch-1.0 -q -e videotestsrc num-buffers=600 pattern=ball ! video/x-raw,width=1280,height=720,framerate=30/1 \
-    ! timeoverlay ! x264enc speed-preset=veryfast bitrate=3000 key-int-max=30 ! h264parse ! mp4mux name=m \
-    ! filesink location="$clip" audiotestsrc num-buffers=862 ! audioconvert ! avenc_aac ! aacparse ! m.
-fi
+clip=$(clip720p)
 
 # A bare Qt window the size of the player's, shown for three seconds.
 bare="$work/bare-qt-window"

@@ -7,13 +7,10 @@
 #
 #   bench/thumbnail.sh [BUILD_DIR] [RUNS]      (default: build, 5)
 set -euo pipefail
-top="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$top/build}"
+source "$(dirname "$0")/common.sh"
 runs="${2:-5}"
 tool="$build/bin/thumbnail_bench"
 [ -x "$tool" ] || { echo "thumbnail_bench not built in $build" >&2; exit 1; }
-work="$build/bench"
-mkdir -p "$work"
 clip="$work/rec60s720p.mp4"
 if [ ! -s "$clip" ]; then
   gst-launch-1.0 -q -e videotestsrc num-buffers=1800 pattern=smpte horizontal-speed=4 \
