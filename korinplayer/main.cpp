@@ -14,6 +14,11 @@ int main(int argc, char* argv[])
     if (!g_getenv("DISPLAY"))
         g_setenv("DISPLAY", ":0", TRUE);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    // The widgets draw without OpenGL. Qt's GLX integration would load the GL
+    // driver on this thread while the window is built; the play engine loads
+    // it on a thread of its own while the window waits to play.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
 
     // Keyboard and pointer are never grabbed: the camera may have started us.
     static char nograb[] = "-nograb";
