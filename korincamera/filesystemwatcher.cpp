@@ -65,9 +65,13 @@ void FileSystemWatcher::changeDir(QString path)
     qDebug() << "set path: " << path;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!QDir::setCurrent(path))
-            qWarning() << "cannot enter" << path;
-        m_pDir->setPath(path);
+        // Captures are named from the current directory: the watch stays
+        // with it, or the list would show a folder nothing is saved to.
+        if (!QDir::setCurrent(path)) {
+            qWarning() << "cannot enter" << path << "- the save directory stays" << QDir::currentPath();
+            return;
+        }
+        m_pDir->setPath(QDir::currentPath());
     }
     updateNameList();
 }

@@ -84,9 +84,9 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
     resize(800, 480);
 
     m_fileSysThread = new FileSystemWatcher(QDir::homePath(), nullptr);
-    connect(m_fileSysThread, &FileSystemWatcher::storageNotEnough, this, &MainWindow::handleStorageNotEnough);
     connect(m_fileSysThread, &FileSystemWatcher::nameListFirstChanged, m_menuBar,
             &CameraMenuBar::changeThumbnailImage);
+    connect(m_fileSysThread, &FileSystemWatcher::storageNotEnough, this, &MainWindow::handleStorageNotEnough);
     m_fileSysThread->start();
 
     m_engineThread = new QThread;
@@ -144,8 +144,6 @@ int MainWindow::connectSingals()
     const Qt::ConnectionType q = Qt::QueuedConnection;
     EngineAdapter* a = m_engineObj;
     connect(m_previewWidget, &PreviewWidget::clicked, this, &MainWindow::processPreviewWidgetClickEvent, q);
-    connect(m_menuBar, &CameraMenuBar::takeSnapShotBtn, this, &MainWindow::sendCMDtoEngine);
-    connect(m_menuBar, &CameraMenuBar::showLookBackWidget, this, &MainWindow::showLookBackWidget);
     connect(a, &EngineAdapter::updateCapability, m_menuBar, &CameraMenuBar::updateAppSettingsCapability, q);
     // A media time that arrives after the recording ended must not bring the
     // count back.
@@ -156,6 +154,8 @@ int MainWindow::connectSingals()
     }, q);
     connect(a, &EngineAdapter::engineStateChanged, this, &MainWindow::engineStateChanged, q);
     connect(a, &EngineAdapter::engineWorkDone, this, &MainWindow::engineWorkDone, q);
+    connect(m_menuBar, &CameraMenuBar::takeSnapShotBtn, this, &MainWindow::sendCMDtoEngine);
+    connect(m_menuBar, &CameraMenuBar::showLookBackWidget, this, &MainWindow::showLookBackWidget);
     connect(this, &MainWindow::sendSnapShotCmd, a, &EngineAdapter::takeSnapShot, q);
     connect(a, &EngineAdapter::errorOccur, this, &MainWindow::handleEngineError, q);
     connect(this, &MainWindow::sendStartRecordingCmd, a, &EngineAdapter::takeVideoRecording, q);
@@ -389,9 +389,11 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
             rtp = m_engineObj->getOptions()->host[0] != '\0';
         }
         wait(20);
-        if (retval != 0) {
-            qWarning("the recording did not end cleanly: no thumbnail");
-        } else if (split) {
+        // The file may still be usable, and the thumbnailer copes with one
+        // that is not.
+        if (retval != 0)
+            qWarning("the recording did not end cleanly (engine result %d); its thumbnail is asked anyway", retval);
+        if (split) {
             const QString dir = recorded.left(recorded.lastIndexOf('/'));
             const QStringList ts = QDir(dir).entryList(QStringList() << "*.ts", QDir::Files, QDir::Time);
             if (ts.isEmpty())
@@ -501,6 +503,12 @@ void MainWindow::handleEngineError(QString err, int level)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    event->accept();
+    // A second close (of the hidden window) finds the engine thread ended:
+    // the blocking engine_close would never return.
+    if (m_closed)
+        return;
+    m_closed = true;
     hide();
     bool stopping = false;
     auto stopDone = QSharedPointer<std::atomic<bool>>::create(false);
@@ -547,5 +555,4 @@ void MainWindow::closeEvent(QCloseEvent* event)
         m_fileSysThread->needQuit();
         m_fileSysThread->wait();
     }
-    event->accept();
 }

@@ -121,6 +121,7 @@ private:
     QPointer<QThread> m_videoThumbnailerThread;
     QString recordingFileName;
     bool m_cmdPending = false;
+    bool m_closed = false; // the shutdown has run
     QTimer m_cmdGuard;
     LookBackWidget* m_lookBackWidget = nullptr;
     QStringList m_lookBackNames; // the gallery's copy of the watcher's list

@@ -184,6 +184,7 @@ void EngineAdapter::engine_destroy()
         m_recorder = nullptr;
     }
     m_recording = false;
+    m_pathAccepted = false; // a new engine has no path until one is set
     changeState(PREVIREW);
     emit engineWorkDone(0, 0);
 }

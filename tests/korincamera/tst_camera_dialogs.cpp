@@ -1,6 +1,6 @@
-// The settings, effects and save-path dialogs over a scripted engine: what
-// each control sends, the rules between controls, and the save directory
-// checks.
+// The camera window over a scripted engine: its start-up calls, a failed
+// stop; the settings, effects and save-path dialogs: what each control
+// sends, the rules between controls, and the save directory checks.
 #include <QtTest>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,7 +17,9 @@
 #include "effectsdialog.h"
 #include "fake_recorder.h"
 #include "mainwindow.h"
+#include "filesystemwatcher.h"
 #include "menubar.h"
+#include "videothumbnailer.h"
 
 Q_DECLARE_METATYPE(RERawVideoSettings)
 Q_DECLARE_METATYPE(REVideoEncoderSettings)
@@ -53,6 +55,15 @@ private slots:
         w = new MainWindow({"/dev/video3", "/dev/video12"}, 3);
         bar = w->cameraMenuBar();
         QTRY_VERIFY(w->engineAdapter()->updateCapabilityCompleted());
+        // Start-up: every setting reaches the engine before the preview starts.
+        QCOMPARE(fake::names().mid(0, 18),
+                 QStringList({"init", "register_event_handler", "set_audio_source", "set_audio_sample_rate",
+                              "set_audio_channel", "set_video_source", "set_camera_id",
+                              "set_camera_output_settings", "set_preview_region", "need_preview_buffer",
+                              "set_audio_encoder_settings", "set_video_encoder_settings",
+                              "set_container_format", "set_file_count", "set_max_file_size_bytes",
+                              "set_preview_win_id", "prepare", "get_camera_capabilities"}));
+        QCOMPARE(fake::calls("set_camera_id").first().value, 3ull);
     }
     void cleanupTestCase()
     {
@@ -63,6 +74,25 @@ private slots:
     void cleanup()
     {
         w->setCurrentSavePath(m_home.path());
+    }
+
+    // A stop the engine fails still ends the recording, and its file (maybe
+    // usable) is still sent for a thumbnail, which copes with no file.
+    void failedStopAsksThumbnail()
+    {
+        QSignalSpy thumbs(w, &MainWindow::getThumbnail);
+        EngineAdapter::m_workMode = VIDEO_MODE;
+        QTRY_VERIFY(FileSystemWatcher::getFreeSpace() > 0);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE(EngineAdapter::m_engineState.load(), RUNNING);
+        fake::setResult("stop", 9);
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QTRY_COMPARE(thumbs.count(), 1);
+        fake::setResult("stop", 0);
+        EngineAdapter::m_workMode = PHOTO_MODE;
+        QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
+        QCOMPARE(thumbs.first().at(0).toString().toUtf8(), fake::calls("set_output_file_path").last().text);
+        QTRY_VERIFY(w->videoThumbnailer()->isCaptureDone());
     }
 
     // The buttons open their dialogs only in preview; the settings dialog

@@ -142,20 +142,23 @@ private slots:
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
     }
 
-    // The capability walk ends at the end code, at any other failure, or at
-    // 256 entries for an engine that never ends it, and always completes.
-    // After a failed prepare the list is emptied and not announced (a failed
-    // reset, and the list coming back after a good one, are in camera_dialogs).
+    // The capability walk ends at the end code (at once for a camera with
+    // none), at any other failure, or at 256 entries for an engine that never
+    // ends it, and always completes. After a failed prepare the list is
+    // emptied and not announced (a failed reset, and the list coming back
+    // after a good one, are in camera_dialogs).
     void capabilities()
     {
         startEngine();
-        for (const REresult end : {REresult(RE_NO_MORE_CAPABILITIES), REresult(7), REresult(0)}) {
-            fake::setCaps(QVector<RERawVideoSettings>(end == 0 ? 300 : 1, {0, 1280, 720, 25}), end);
+        struct Row { int offered; REresult end; int kept; };
+        for (const Row& row : {Row{0, RE_NO_MORE_CAPABILITIES, 0}, Row{1, RE_NO_MORE_CAPABILITIES, 1},
+                               Row{1, 7, 1}, Row{300, 0, 256}}) {
+            fake::setCaps(QVector<RERawVideoSettings>(row.offered, {0, 1280, 720, 25}), row.end);
             m_adapter->setUpdateCapabilityCompleted(false);
             onEngine([this] { m_adapter->get_camera_capebilities(); });
             QCOMPARE(takeLog(), QStringList({"caps"}));
             QVERIFY(m_adapter->updateCapabilityCompleted());
-            QCOMPARE(m_adapter->getCapabilities().size(), end == 0 ? 256 : 1);
+            QCOMPARE(m_adapter->getCapabilities().size(), row.kept);
         }
 
         fake::setResult("prepare", 1);
@@ -209,6 +212,10 @@ private slots:
         fake::setResult("set_output_file_path", 0);
         onEngine([this] { m_adapter->set_output_file_path("/tmp/a.jpg"); m_adapter->takeSnapShot(); });
         QCOMPARE(fake::calls("take_snapshot").size(), 1);
+        // An engine made anew holds no path: refused until one is set.
+        onEngine([this] { m_adapter->engine_create(true); m_adapter->takeSnapShot(); });
+        QCOMPARE(fake::calls("take_snapshot").size(), 1);
+        QVERIFY(takeLog().contains("error take snapshot refused: no valid output file path 0"));
     }
 
     // Captures the engine fails (good ones are seen with the real engine in
@@ -232,6 +239,26 @@ private slots:
         onEngine([this] { m_adapter->takeSnapShot(); });
         QCOMPARE(takeLog(), QStringList({"state 2", "error take snapshot failed 0", "state 1", "done 1 4"}));
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
+    }
+
+    // A tap pauses and resumes the recording: the engine's pause and resume
+    // on the engine thread, PAUSE and back to RUNNING, work done for the
+    // pause only; a stop from the pause ends the recording.
+    void pauseResume()
+    {
+        startEngine();
+        onEngine([this] { m_adapter->set_output_file_path("/tmp/p.mp4"); m_adapter->takeVideoRecording(); });
+        takeLog();
+        onEngine([this] { m_adapter->pauseVideoRecording(); });
+        QCOMPARE(takeLog(), QStringList({"state 3", "done 0 0"}));
+        QCOMPARE(EngineAdapter::m_engineState.load(), PAUSE);
+        onEngine([this] { m_adapter->resumeVideoRecording(); m_adapter->pauseVideoRecording(); });
+        QCOMPARE(takeLog(), QStringList({"state 2", "state 3", "done 0 0"}));
+        onEngine([this] { m_adapter->stopVideoRecording(); });
+        QCOMPARE(takeLog(), QStringList({"state 1", "done 2 0"}));
+        QCOMPARE(fake::names(), QStringList({"set_output_file_path", "start", "pause", "resume", "pause", "stop"}));
+        for (const fake::Call& c : fake::calls())
+            QCOMPARE(c.thread, &m_thread);
     }
 
     void events_data()

@@ -114,6 +114,12 @@ private slots:
         QCOMPARE(QDir::currentPath(), QDir(other.path()).canonicalPath());
         QCOMPARE(w.getNameList(), QStringList({"z.png"}));
         QTRY_COMPARE(m_firsts.last(), QString("z.png"));
+        // One that cannot be entered: the watch stays where captures go.
+        w.changeDir(other.filePath("missing"));
+        touch(other.filePath("y.png"), 60);
+        w.updateNameList();
+        QCOMPARE(QDir::currentPath(), QDir(other.path()).canonicalPath());
+        QCOMPARE(w.getNameList().size(), 2);
     }
 
     // The poll loop: a new picture is picked up, low storage is reported
