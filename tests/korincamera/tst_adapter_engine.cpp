@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "engine_adapter.h"
+#include "engine_jobs.h"
 #include "playcheck.h"
 
 class TestAdapterEngine : public QObject
@@ -18,7 +19,7 @@ class TestAdapterEngine : public QObject
     QTemporaryDir m_dir;
 
     template <typename F>
-    void queue(F f) { QMetaObject::invokeMethod(m_adapter, f, Qt::QueuedConnection); }
+    void queue(F f) { enginejobs::post(m_adapter, f); }
 
 private slots:
     void initTestCase()
@@ -41,10 +42,10 @@ private slots:
 
     void cleanupTestCase()
     {
-        QMetaObject::invokeMethod(m_adapter, [this] {
+        enginejobs::run(m_adapter, [this] {
             m_adapter->engine_close();
             m_adapter->engine_destroy();
-        }, Qt::BlockingQueuedConnection);
+        });
         m_thread.quit();
         m_thread.wait();
         delete m_adapter;

@@ -1,11 +1,10 @@
 // The engine adapter against a scripted engine table: the calls it makes, on
 // which thread, and the signals it answers with.
 #include <QtTest>
-#include <condition_variable>
-#include <functional>
 #include <thread>
 
 #include "engine_adapter.h"
+#include "engine_jobs.h"
 #include "fake_recorder.h"
 
 Q_DECLARE_METATYPE(RERawVideoSettings)
@@ -18,34 +17,8 @@ class TestEngineAdapter : public QObject
     EngineAdapter* m_adapter = nullptr;
     QStringList m_log; // signals as they reach this (the test's) thread
 
-    struct Handover {
-        std::mutex m;
-        std::condition_variable cv;
-        std::function<void()> job;
-    };
-    static Handover& handover()
-    {
-        static Handover h;
-        return h;
-    }
-    // Runs f on the engine thread and waits for it. The job is handed over
-    // through std::mutex/condition_variable (the queued call carries no
-    // data) so that race checkers see the ordering.
     template <typename F>
-    void onEngine(F f)
-    {
-        Handover& h = handover();
-        std::unique_lock<std::mutex> l(h.m);
-        h.job = f;
-        QMetaObject::invokeMethod(m_adapter, [] {
-            Handover& h = handover();
-            std::lock_guard<std::mutex> g(h.m);
-            h.job();
-            h.job = nullptr;
-            h.cv.notify_all();
-        }, Qt::QueuedConnection);
-        h.cv.wait(l, [&h] { return !h.job; });
-    }
+    void onEngine(F f) { enginejobs::run(m_adapter, f); }
     // The signals of everything done so far, once they have all arrived.
     QStringList takeLog()
     {
