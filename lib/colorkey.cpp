@@ -2,10 +2,15 @@
 
 #include "korin_colorkey.h"
 
+#include <QProcessEnvironment>
+
 quint32 ColorKey::korin_player_get_color_key()
 {
-    // The engines parse the same text with the same rule.
-    return korin_colorkey_value(qgetenv("COLORKEY").constData());
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("COLORKEY")))
+        return 0;
+    // The engines read the same text with the same rule, so all key on one colour.
+    return korin_colorkey_value(env.value(QStringLiteral("COLORKEY")).toUtf8().constData());
 }
 
 void ColorKey::color_key_to_qcolor(QColor& color)
