@@ -265,9 +265,9 @@ bool xv_available()
 /* The child window's background pixel for a 0xRRGGBB colour at this depth. */
 uint32_t pixel_for(uint32_t rgb, int depth)
 {
-    if (depth != 16)
-        return rgb;
-    return ((rgb >> 19 & 0x1f) << 11) | ((rgb >> 10 & 0x3f) << 5) | (rgb >> 3 & 0x1f);
+    if (depth == 16)
+        return ((rgb >> 19 & 0x1f) << 11) | ((rgb >> 10 & 0x3f) << 5) | (rgb >> 3 & 0x1f);
+    return depth == 32 ? 0xff000000u | rgb : rgb; /* opaque on an ARGB visual */
 }
 
 /* The window the preview draws into, inside the caller's window; its
