@@ -42,16 +42,20 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(fmt.height, 480u);
     QCOMPARE(fmt.framesPerSecond, 30u);
 
+    /* Colours seen in the window from column x0 on: the picture's bars, or
+     * only the window's own background. */
+    auto colours = [&w](int x0) {
+        QSet<unsigned long> seen;
+        XImage *img = XGetImage(w.dpy, w.win, 0, 0, 400, 300, AllPlanes, ZPixmap);
+        for (int y = 10; img && y < 300; y += 37)
+            for (int x = x0 + 5; x < 400; x += 13)
+                seen.insert(XGetPixel(img, x, y) & 0xffffff);
+        if (img)
+            XDestroyImage(img);
+        return seen.size();
+    };
     /* The preview really is drawn into the window: colour bars, not one colour. */
-    QThread::msleep(800);
-    XImage *img = XGetImage(w.dpy, w.win, 0, 0, 400, 300, AllPlanes, ZPixmap);
-    QVERIFY(img);
-    QSet<unsigned long> colours;
-    for (int y = 10; y < 300; y += 37)
-        for (int x = 5; x < 400; x += 13)
-            colours.insert(XGetPixel(img, x, y) & 0xffffff);
-    XDestroyImage(img);
-    QVERIFY2(colours.size() > 4, "preview window shows no picture");
+    QTRY_VERIFY2_WITH_TIMEOUT(colours(0) > 4, "preview window shows no picture", 3000);
 
     /* Preview buffers on request, in the announced format. */
     QCOMPARE(log.previews.load(), 0);
@@ -60,11 +64,31 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(log.previewWidth.load(), 640u);
     QCOMPARE(e->need_preview_buffer(e, 0), 0u);
 
-    /* Hidden viewfinder, new region, then close and prepare again. */
+    /* Hidden viewfinder while a recording goes on: the picture leaves the
+     * window and comes back inside the new region, then the whole window
+     * again once the region is all zero; the recording is unbroken. */
+    QTemporaryDir dir;
+    QString clip = dir.path() + "/hidden.mkv";
+    QCOMPARE(e->set_container_format(e, 2), 0u);
+    QCOMPARE(startAt(e, clip), 0u);
     QCOMPARE(e->disable_viewfinder(e, 1), 0u);
-    REVideoRect region = {20, 20, 200, 150};
+    QTRY_COMPARE_WITH_TIMEOUT(colours(0), 1, 2000);
+    QThread::msleep(500);
+    QCOMPARE(colours(0), 1); /* no frame drawn while hidden */
+    REVideoRect region = {20, 20, 200, 150}, whole = {0, 0, 0, 0};
     QCOMPARE(e->set_preview_region(e, &region), 0u);
     QCOMPARE(e->disable_viewfinder(e, 0), 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(colours(0) > 4, 2000);
+    QCOMPARE(colours(240), 1); /* right of the region */
+    QCOMPARE(e->set_preview_region(e, &whole), 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(colours(240) > 2, 2000);
+    QCOMPARE(e->stop(e), 0u);
+    Discovered d = discover(clip);
+    Decoded v = decodeVideo(clip);
+    QVERIFY2(d.ok && d.duration > 1.0, qPrintable(d.text));
+    QVERIFY2(v.ok && v.maxGap < 0.1, qPrintable(QString("gap of %1 s").arg(v.maxGap)));
+
+    /* Close and prepare again. */
     QCOMPARE(e->close(e), 0u);
     QCOMPARE(e->prepare(e), 0u);
     QCOMPARE(e->reset(e), 0u);
@@ -121,6 +145,13 @@ void TestCaptureApi::badInput()
     QVERIFY(!QFile::exists("/proc/capturecore-test.mp4"));
     QString missing = dir.path() + "/no/such/folder/clip.mp4";
     QVERIFY(startAt(e, missing) != 0);
+    /* Split segments are opened only once frames flow, so start itself must
+     * find out; /proc takes no new files even from root. */
+    QCOMPARE(e->set_max_file_size_bytes(e, 300000), 0u);
+    QCOMPARE(e->set_file_count(e, 3), 0u);
+    QVERIFY(startAt(e, "/proc/capturecore-split.mp4") != 0);
+    QCOMPARE(e->set_file_count(e, 0), 0u);
+    QCOMPARE(e->set_max_file_size_bytes(e, 0), 0u);
     QVERIFY(e->take_snapshot(e) != 0);
     QVERIFY(!QFile::exists(missing));
 

@@ -37,6 +37,7 @@ class TestCaptureRecord : public QObject {
     QTemporaryDir dir;
     EventLog log;
     RecorderEngine *e = nullptr;
+    int camFps = 0;
 
 private slots:
     void initTestCase()
@@ -60,18 +61,25 @@ void TestCaptureRecord::containersAndEncoders_data()
     QTest::addColumn<int>("container");
     QTest::addColumn<int>("encoder");
     QTest::addColumn<bool>("muxable");
+    QTest::addColumn<int>("cameraFps");   /* 0: the engine's default (30) */
+    QTest::addColumn<double>("fileFps"); /* frame rate the file must have */
+    auto row = [](const QString &name, int c, int enc, bool muxable, int camera = 0, double file = 30) {
+        QTest::newRow(qPrintable(name)) << c << enc << muxable << camera << file;
+    };
     /* The camera's all-zero defaults must give H.264 in MP4. */
-    QTest::newRow("defaults") << 0 << 0 << true;
+    row("defaults", 0, 0, true);
     for (int c = 1; c <= 5; c++)
-        QTest::newRow(qPrintable(QString("H.264 in %1").arg(kExt[c]))) << c << 1 << true;
-    QTest::newRow("MPEG-4 in mp4") << 0 << 2 << true;
-    QTest::newRow("MPEG-4 in ts") << 5 << 2 << true;
-    QTest::newRow("H.263 in mov") << 1 << 3 << true;
-    QTest::newRow("H.263 in avi") << 3 << 3 << true;
-    QTest::newRow("MPEG-2 in mkv") << 2 << 4 << true;
-    QTest::newRow("H.263 in mp4") << 0 << 3 << false;
-    QTest::newRow("MPEG-2 in mp4") << 0 << 4 << false;
-    QTest::newRow("MPEG-2 in mov") << 1 << 4 << false;
+        row(QString("H.264 in %1").arg(kExt[c]), c, 1, true);
+    row("MPEG-4 in mp4", 0, 2, true);
+    row("MPEG-4 in ts", 5, 2, true);
+    row("H.263 in mov", 1, 3, true);
+    row("H.263 in avi", 3, 3, true);
+    row("MPEG-2 in mkv", 2, 4, true);
+    /* MPEG-2 knows no 15 fps: the nearest rate it has, 23.976. */
+    row("MPEG-2 at 15 fps in ts", 5, 4, true, 15, 24000.0 / 1001);
+    row("H.263 in mp4", 0, 3, false);
+    row("MPEG-2 in mp4", 0, 4, false);
+    row("MPEG-2 in mov", 1, 4, false);
 }
 
 void TestCaptureRecord::containersAndEncoders()
@@ -79,6 +87,14 @@ void TestCaptureRecord::containersAndEncoders()
     QFETCH(int, container);
     QFETCH(int, encoder);
     QFETCH(bool, muxable);
+    QFETCH(int, cameraFps);
+    QFETCH(double, fileFps);
+    if (cameraFps != camFps) {
+        RERawVideoSettings out = {0, cameraFps ? 640u : 0u, cameraFps ? 480u : 0u, REuint32(cameraFps)};
+        QCOMPARE(e->set_camera_output_settings(e, &out), 0u);
+        camFps = cameraFps;
+        QCOMPARE(e->reset(e), 0u);
+    }
     QString path = QString("%1/c%2_e%3.%4").arg(dir.path()).arg(container).arg(encoder).arg(kExt[container]);
     REVideoEncoderSettings venc = {REuint32(encoder), 0, 0, 0, 0, {0}};
     QCOMPARE(e->set_video_encoder_settings(e, &venc), 0u);
@@ -106,7 +122,7 @@ void TestCaptureRecord::containersAndEncoders()
     } else {
         QCOMPARE(v.width, 640);
     }
-    QVERIFY2(qAbs(v.frames - media * 30) < 10, qPrintable(QString("%1 frames").arg(v.frames)));
+    QVERIFY2(qAbs(v.frames - media * fileFps) < 10, qPrintable(QString("%1 frames").arg(v.frames)));
     QCOMPARE(log.count(RE_EVENT_ERROR), 0);
 }
 

@@ -36,6 +36,7 @@ private slots:
         QTest::newRow("absent") << QByteArray() << false << "#000000" << 0u;
         QTest::newRow("empty") << QByteArray("") << true << "#000000" << 0u;
         QTest::newRow("not hex") << QByteArray("00GG0000") << true << "#000000" << 0u;
+        QTest::newRow("prefix and blanks") << QByteArray(" 0x00FF0000\n") << true << "#ff0000" << 0x00FF0000u;
         QTest::newRow("negative") << QByteArray("-1") << true << "#000000" << 0u;
         // One digit too many: refused, not cut to its low 32 bits (which would be white).
         QTest::newRow("33 bits") << QByteArray("1FFFFFFFF") << true << "#000000" << 0u;

@@ -35,7 +35,8 @@
  * Codes
  *   video encoder: 0 or 1 H.264, 2 MPEG-4 part 2, 3 H.263 (scaled to the
  *     largest of 128x96, 176x144, 352x288, 704x576, 1408x1152 that fits),
- *     4 MPEG-2.
+ *     4 MPEG-2 (only 23.976, 24, 25, 29.97, 30, 50 and 59.94 frames per
+ *     second: other camera rates are converted to the nearest of these).
  *   audio encoder: 0 engine's choice (AAC, MP3 in AVI), 1 AAC, 2 MP3.
  *   container: 0 MP4, 1 MOV, 2 MKV, 3 AVI, 4 FLV, 5 MPEG-TS.
  *     Pairs that cannot be muxed (H.263 or MPEG-2 in MP4, MPEG-2 in MOV,
@@ -61,6 +62,12 @@
  *     with event RE_EVENT_MAX_DURATION.
  *   Split recordings and RTP always use MPEG-TS, whatever the container.
  *
+ * Starting
+ *   start fails, with a log line and no event, when the engine is not
+ *   prepared, its video source has failed since prepare/reset, a recording
+ *   is already running or paused, the output folder is missing or takes no
+ *   new files, or a one-file recording's path cannot be written.
+ *
  * Recording
  *   stop returns once the file is finalised.  stop and get_media_time may be
  *   called from any thread, the event handler included, also concurrently.
@@ -70,7 +77,8 @@
  *   MP4/MOV keep their index refreshed about every second (for the first hour
  *   of a recording, or the duration limit when set), MKV, TS and FLV are
  *   readable as written, so a recording killed with the process still plays
- *   up to its last second or two.
+ *   up to its last second or two.  FLV is written streamable (no duration or
+ *   seek index in its header, which a killed file could not correct).
  *
  * Snapshots
  *   take_snapshot writes the current frame (effect and time stamp included)
@@ -83,8 +91,10 @@
  *   zero: the whole window, following its size).  On an XVideo overlay the
  *   sink keys on the colour of the COLORKEY environment variable as the
  *   programs paint it, and does not paint the key itself; elsewhere a plain
- *   X11 image sink draws into a child window of the given one.
- *   disable_viewfinder(1) hides the preview while capture goes on.
+ *   X11 image sink draws.  Either draws into a child window of the given one
+ *   (filled with the key colour on XVideo), placed on the region.
+ *   disable_viewfinder(1) hides the preview while capture goes on: the child
+ *   window is unmapped, which also ends the overlay.
  *
  * Events (on an engine thread, never inside a call to the engine)
  *   1 error while running: a recording in progress has been stopped and

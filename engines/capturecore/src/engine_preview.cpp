@@ -1,6 +1,7 @@
 /* The capture pipeline: source, effect, time stamp, then a tee feeding the
  * preview window, the recording tap and the snapshot tap. */
 #include "engine_private.h"
+#include "korin_colorkey.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/videooverlay.h>
@@ -183,8 +184,10 @@ gboolean on_bus(GstBus *, GstMessage *msg, gpointer data)
     return G_SOURCE_CONTINUE;
 }
 
-/* Keeps the child window (plain X11 sink) or the render rectangle (Xv) on
- * the preview region, following the window's size when the region is all zero. */
+/* Keeps the child window on the preview region (the whole window when the
+ * region is all zero) and maps or unmaps it as the viewfinder is shown or
+ * hidden: an unmapped window also ends an Xv overlay, which a closed valve
+ * alone would leave showing its last frame. */
 gboolean on_geometry(gpointer data)
 {
     Capture *cap = static_cast<Capture *>(data);
@@ -193,19 +196,6 @@ gboolean on_geometry(gpointer data)
     bool hidden = cap->hidden;
     g_mutex_unlock(&cap->glock);
 
-    if (cap->xv) {
-        if (r.width && r.height && (cap->cur_x != (int)r.left || cap->cur_y != (int)r.top ||
-                                    cap->cur_w != (int)r.width || cap->cur_h != (int)r.height)) {
-            gst_video_overlay_set_render_rectangle(GST_VIDEO_OVERLAY(cap->psink), r.left, r.top,
-                                                   r.width, r.height);
-            gst_video_overlay_expose(GST_VIDEO_OVERLAY(cap->psink));
-            cap->cur_x = r.left;
-            cap->cur_y = r.top;
-            cap->cur_w = r.width;
-            cap->cur_h = r.height;
-        }
-        return G_SOURCE_CONTINUE;
-    }
     if (!cap->xc || cap->parent_lost)
         return G_SOURCE_CONTINUE;
     xcb_generic_error_t *err = nullptr;
@@ -226,13 +216,14 @@ gboolean on_geometry(gpointer data)
         w = MAX(1, MIN((int)r.width, pw - x));
         h = MAX(1, MIN((int)r.height, ph - y));
     }
-    if (x != cap->cur_x || y != cap->cur_y || w != cap->cur_w || h != cap->cur_h) {
+    bool moved = x != cap->cur_x || y != cap->cur_y || w != cap->cur_w || h != cap->cur_h;
+    if (moved) {
         uint32_t vals[4] = {(uint32_t)x, (uint32_t)y, (uint32_t)w, (uint32_t)h};
         xcb_configure_window(cap->xc, cap->child,
                              XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
                                  XCB_CONFIG_WINDOW_HEIGHT,
                              vals);
-        if (w != cap->cur_w || h != cap->cur_h) {
+        if (cap->pfilter && (w != cap->cur_w || h != cap->cur_h)) {
             GstCaps *pc = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, w, "height",
                                               G_TYPE_INT, h, "pixel-aspect-ratio",
                                               GST_TYPE_FRACTION, 1, 1, NULL);
@@ -244,14 +235,19 @@ gboolean on_geometry(gpointer data)
         cap->cur_w = w;
         cap->cur_h = h;
     }
+    bool shown = false;
     if (hidden && cap->mapped) {
         xcb_unmap_window(cap->xc, cap->child);
         cap->mapped = false;
     } else if (!hidden && !cap->mapped) {
         xcb_map_window(cap->xc, cap->child);
         cap->mapped = true;
+        shown = true;
     }
     xcb_flush(cap->xc);
+    /* The Xv sink scales into its window: redraw at once at the new size. */
+    if (cap->xv && cap->mapped && (moved || shown))
+        gst_video_overlay_expose(GST_VIDEO_OVERLAY(cap->psink));
     return G_SOURCE_CONTINUE;
 }
 
@@ -266,7 +262,18 @@ bool xv_available()
     return ok;
 }
 
-bool make_child_window(Capture *cap, guintptr window)
+/* The child window's background pixel for a 0xRRGGBB colour at this depth. */
+uint32_t pixel_for(uint32_t rgb, int depth)
+{
+    if (depth == 16)
+        return ((rgb >> 19 & 0x1f) << 11) | ((rgb >> 10 & 0x3f) << 5) | (rgb >> 3 & 0x1f);
+    return depth == 32 ? 0xff000000u | rgb : rgb; /* opaque on an ARGB visual */
+}
+
+/* The window the preview draws into, inside the caller's window; its
+ * background is the colour key for Xv (video shows only there) and black
+ * until the first frame otherwise. */
+bool make_child_window(Capture *cap, guintptr window, uint32_t background_rgb)
 {
     cap->xc = xcb_connect(nullptr, nullptr);
     if (!cap->xc || xcb_connection_has_error(cap->xc)) {
@@ -285,10 +292,10 @@ bool make_child_window(Capture *cap, guintptr window)
         cc_warn("preview window 0x%lx is not a window", (unsigned long)window);
         return false;
     }
-    int pw = g->width, ph = g->height;
+    int pw = g->width, ph = g->height, depth = g->depth;
     free(g);
     cap->child = xcb_generate_id(cap->xc);
-    uint32_t vals[1] = {0}; /* black until the first frame */
+    uint32_t vals[1] = {pixel_for(background_rgb, depth)};
     xcb_void_cookie_t ck = xcb_create_window_checked(
         cap->xc, XCB_COPY_FROM_PARENT, cap->child, cap->parent, 0, 0, pw, ph, 0,
         XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, vals);
@@ -316,31 +323,29 @@ bool add_preview_branch(Capture *cap, GstElement *tee)
     g_object_set(cap->valve, "drop", e->s.viewfinder_off ? TRUE : FALSE, NULL);
 
     cap->xv = xv_available();
+    const guint32 key = korin_colorkey_rgb(korin_colorkey_value(g_getenv("COLORKEY")));
+    if (!make_child_window(cap, e->s.window, cap->xv ? key : 0))
+        return false;
+    GstElement *conv = add(p, "videoconvert");
     if (cap->xv) {
-        GstElement *conv = add(p, "videoconvert");
         cap->psink = add(p, "xvimagesink");
         if (!cap->psink || !link_chain({tee, q, cap->valve, conv, cap->psink}))
             return false;
-        const char *key = g_getenv("COLORKEY");
-        guint32 rgb = colorkey_rgb(key);
-        /* The program paints the key; the sink must not paint over the UI. */
-        g_object_set(cap->psink, "colorkey", (gint)rgb, "autopaint-colorkey", FALSE, "sync", FALSE,
+        /* The key is painted, by the program and the child window; the sink
+         * must not paint over the user interface. */
+        g_object_set(cap->psink, "colorkey", (gint)key, "autopaint-colorkey", FALSE, "sync", FALSE,
                      "force-aspect-ratio", TRUE, NULL);
-        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(cap->psink), e->s.window);
-        cc_info("preview: XVideo overlay, colour key 0x%06x", rgb);
+        cc_info("preview: XVideo overlay, colour key 0x%06x", key);
     } else {
-        if (!make_child_window(cap, e->s.window))
-            return false;
         GstElement *scale = add(p, "videoscale");
         cap->pfilter = add(p, "capsfilter");
-        GstElement *conv = add(p, "videoconvert");
         cap->psink = add(p, "ximagesink");
         if (!cap->psink || !link_chain({tee, q, cap->valve, scale, cap->pfilter, conv, cap->psink}))
             return false;
         g_object_set(cap->psink, "sync", FALSE, NULL);
-        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(cap->psink), cap->child);
         cc_info("preview: X11 image sink (no XVideo adaptor on this display)");
     }
+    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(cap->psink), cap->child);
     g_mutex_lock(&cap->glock);
     cap->region = e->s.region;
     cap->hidden = e->s.viewfinder_off;
@@ -492,21 +497,6 @@ bool run(Engine *e, Capture *cap)
 bool effect_code_known(REuint32 code)
 {
     return code == 0 || find_effect(code) != nullptr;
-}
-
-guint32 colorkey_rgb(const char *env_value)
-{
-    guint32 k = 0;
-    if (env_value && *env_value) {
-        char *end = nullptr;
-        errno = 0;
-        unsigned long long v = strtoull(env_value, &end, 16);
-        if (errno == 0 && end && *end == '\0')
-            k = (guint32)v;
-    }
-    guint32 r5 = (k >> 19) & 0x1f, g6 = (k >> 8) & 0x3f, b5 = k & 0x1f;
-    guint32 r = (r5 << 3) | (r5 >> 2), g = (g6 << 2) | (g6 >> 4), b = (b5 << 3) | (b5 >> 2);
-    return (r << 16) | (g << 8) | b;
 }
 
 REresult capture_start(Engine *e)

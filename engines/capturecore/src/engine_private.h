@@ -129,7 +129,6 @@ void capture_stop(Engine *e);
 void capture_apply_live_settings(Engine *e);
 GstCaps *capture_video_caps(Engine *e);
 GstClock *capture_clock(Engine *e, GstClockTime *base_time);
-guint32 colorkey_rgb(const char *env_value);
 bool effect_code_known(REuint32 code);
 
 /* engine_record.cpp */

@@ -10,6 +10,7 @@
 #include <gst/tag/tag.h>
 #include <glib/gstdio.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -462,6 +463,44 @@ void add_ts_carry(GstElement *enc)
     }
 }
 
+/* The frame rate the encoder takes that is nearest to fn/fd; true when that
+ * differs from fn/fd (the encoder accepts only a fixed list). */
+bool encoder_rate(GstElement *enc, int fn, int fd, int *rn, int *rd)
+{
+    GstPad *pad = gst_element_get_static_pad(enc, "sink");
+    GstCaps *tc = pad ? gst_pad_get_pad_template_caps(pad) : nullptr;
+    if (pad)
+        gst_object_unref(pad);
+    const GValue *list = tc && !gst_caps_is_empty(tc)
+                             ? gst_structure_get_value(gst_caps_get_structure(tc, 0), "framerate")
+                             : nullptr;
+    bool convert = false;
+    if (list && GST_VALUE_HOLDS_LIST(list)) {
+        double want = (double)fn / fd, best = -1;
+        convert = true;
+        for (guint i = 0; i < gst_value_list_get_size(list); i++) {
+            const GValue *v = gst_value_list_get_value(list, i);
+            if (!GST_VALUE_HOLDS_FRACTION(v))
+                continue;
+            int n = gst_value_get_fraction_numerator(v), d = gst_value_get_fraction_denominator(v);
+            if ((gint64)n * fd == (gint64)fn * d) {
+                convert = false;
+                break;
+            }
+            double diff = std::fabs((double)n / d - want);
+            if (best < 0 || diff < best) {
+                best = diff;
+                *rn = n;
+                *rd = d;
+            }
+        }
+        convert = convert && best >= 0;
+    }
+    if (tc)
+        gst_caps_unref(tc);
+    return convert;
+}
+
 guint default_bitrate(int w, int h, int fps, const VideoCodec *vc)
 {
     double bps = (double)w * h * MAX(fps, 1) * 0.1;
@@ -636,6 +675,21 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
     }
     GstElement *enc = add(p, vc->encoder);
     GstElement *parse = add(p, vc->parser);
+    int rn = fn, rd = fd;
+    if (ok && enc && fd > 0 && encoder_rate(enc, fn, fd, &rn, &rd)) {
+        /* MPEG-2 has a fixed set of frame rates: convert to the nearest. */
+        GstElement *rate = add(p, "videorate");
+        GstElement *rf = add(p, "capsfilter");
+        if (rf) {
+            GstCaps *c = gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, rn, rd, NULL);
+            g_object_set(rf, "caps", c, NULL);
+            gst_caps_unref(c);
+        }
+        ok = link_chain({last, rate, rf});
+        last = rf;
+        fps = MAX(1, (int)std::lround((double)rn / rd));
+        cc_info("%s recording at %d/%d frames per second (the source gives %d/%d)", vc->name, rn, rd, fn, fd);
+    }
     ok = ok && link_chain({last, ifilter, enc, parse});
     if (!ok)
         return false;
@@ -665,6 +719,12 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
                 reserve_s = MIN(reserve_s, MAX((guint64)10, r->max_size / 16 / 1100));
             g_object_set(mux, "reserved-max-duration", reserve_s * GST_SECOND, "reserved-moov-update-period",
                          GST_SECOND, NULL);
+        }
+        if (ct->code == 4 && !ts) {
+            /* Otherwise the header claims 24 hours until it is rewritten at
+             * the end, which a killed recording never reaches; players then
+             * take the duration from the last tag. */
+            g_object_set(mux, "streamable", TRUE, NULL);
         }
         apply_output_settings(mux, s, mp4);
         GstElement *sink = nullptr;
@@ -737,6 +797,41 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
     return r->bus_src != nullptr;
 }
 
+/* Whether files can be made in dir: split recordings open their segments
+ * only once frames flow, too late for start to report.  A real file is
+ * tried, as the permission bits do not bind root. */
+bool can_create_in(const char *dir)
+{
+    if (access(dir, W_OK) != 0) {
+        cc_warn("start: folder %s is not writable (%s)", dir, g_strerror(errno));
+        return false;
+    }
+    gchar *probe = g_build_filename(dir, ".capturecore-XXXXXX", NULL);
+    int fd = g_mkstemp(probe);
+    int err = errno;
+    if (fd >= 0) {
+        close(fd);
+        g_unlink(probe);
+    } else {
+        cc_warn("start: cannot create files in folder %s (%s)", dir, g_strerror(err));
+    }
+    g_free(probe);
+    return fd >= 0;
+}
+
+/* Whether the one-file recording's path can be opened for writing; a file
+ * made here is the recording's own (removed if start fails). */
+bool can_write_file(const char *path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        cc_warn("start: cannot write %s (%s)", path, g_strerror(errno));
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 } // namespace
 
 REresult record_check_pair(REuint32 container_code, REuint32 encoder)
@@ -753,6 +848,13 @@ REresult record_start(Engine *e)
     const Settings &s = e->s;
     if (!e->cap) {
         cc_warn("start: the engine is not prepared (call prepare first)");
+        return CC_FAIL;
+    }
+    g_mutex_lock(&e->flock);
+    bool source_failed = e->cap_failed;
+    g_mutex_unlock(&e->flock);
+    if (source_failed) {
+        cc_warn("start: the video source has failed; reset or prepare again first");
         return CC_FAIL;
     }
     g_mutex_lock(&e->rlock);
@@ -790,9 +892,11 @@ REresult record_start(Engine *e)
     r->max_dur = s.max_duration_us * GST_USECOND;
     if (!rtp) {
         gchar *dir = g_path_get_dirname(s.path);
-        bool dir_ok = g_file_test(dir, G_FILE_TEST_IS_DIR);
-        if (!dir_ok)
+        bool target_ok = g_file_test(dir, G_FILE_TEST_IS_DIR);
+        if (!target_ok)
             cc_warn("start: folder %s does not exist", dir);
+        else if (split)
+            target_ok = can_create_in(dir);
         if (split) {
             r->seg_dir = dir;
             gchar *base = g_path_get_basename(s.path);
@@ -804,8 +908,10 @@ REresult record_start(Engine *e)
             g_free(dir);
             r->path = g_strdup(s.path);
             r->created_file = !g_file_test(s.path, G_FILE_TEST_EXISTS);
+            if (target_ok)
+                target_ok = can_write_file(r->path);
         }
-        if (!dir_ok) {
+        if (!target_ok) {
             r->created_file = false;
             free_recording(r);
             return CC_FAIL;

@@ -2,48 +2,20 @@
  * give, handing them the X11 window, the colour key and the subtitle style,
  * and probing what the display offers. */
 #include "engine_private.h"
+#include "korin_colorkey.h"
 
 #include <gst/gl/gl.h>
 #include <gst/video/videooverlay.h>
 #include <xcb/xcb.h>
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-
-/* The colour the programs paint where video shows through, from "COLORKEY":
- * the 5-6-5 fields of the value widened back to 0xRRGGBB. */
-static guint colour_key_rgb(void)
-{
-    const char* text = g_getenv("COLORKEY");
-    if (!text)
-        return 0;
-    while (g_ascii_isspace(*text))
-        ++text;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text += 2;
-    if (!*text)
-        return 0;
-    char* end = nullptr;
-    errno = 0;
-    guint64 v = g_ascii_strtoull(text, &end, 16);
-    while (end && g_ascii_isspace(*end))
-        ++end;
-    /* Anything but a 32-bit hexadecimal number is malformed: black. */
-    if (!end || *end || errno == ERANGE || v > G_MAXUINT32)
-        return 0;
-    const guint32 k = (guint32)v;
-    const guint r5 = (k >> 19) & 0x1f, g6 = (k >> 8) & 0x3f, b5 = k & 0x1f;
-    const guint red = (r5 << 3) | (r5 >> 2);
-    const guint green = (g6 << 2) | (g6 >> 4);
-    const guint blue = (b5 << 3) | (b5 >> 2);
-    return (red << 16) | (green << 8) | blue;
-}
 
 /* An Xv sink shows video only where the application painted the key. */
 static void configure_xv(GstElement* sink)
 {
-    g_object_set(sink, "autopaint-colorkey", FALSE, "colorkey", (gint)colour_key_rgb(), nullptr);
+    const guint32 rgb = korin_colorkey_rgb(korin_colorkey_value(g_getenv("COLORKEY")));
+    g_object_set(sink, "autopaint-colorkey", FALSE, "colorkey", (gint)rgb, nullptr);
 }
 
 static gboolean is_factory(GstElement* e, const char* name)
