@@ -12,6 +12,8 @@
 #include <QTableView>
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +24,21 @@ QStringList names(const QMediaPlaylist& list, int from = 0)
         out << list.media(i).request().url().fileName();
     return out;
 }
+
+// Root reads every folder: while this lives, the calling thread and the
+// threads it starts are held to the permission bits like any user.
+struct PermissionBits {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
+    PermissionBits()
+    {
+        ::syscall(SYS_capget, &head, saved);
+        __user_cap_data_struct less[2] = {saved[0], saved[1]};
+        less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &head, less);
+    }
+    ~PermissionBits() { ::syscall(SYS_capset, &head, saved); }
+};
 
 void touch(const QString& path, const QByteArray& content = QByteArray())
 {
@@ -135,7 +152,8 @@ private slots:
             QFile::setPermissions(root + QStringLiteral("/sub/locked"),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         });
-        const bool locked = QDir(root + QStringLiteral("/sub/locked")).entryList(QDir::Files).isEmpty();
+        const PermissionBits asUser;
+        QVERIFY(QDir(root + QStringLiteral("/sub/locked")).entryList(QDir::Files).isEmpty());
 
         korinplayer w;
         w.show();
@@ -157,7 +175,7 @@ private slots:
         for (const char* n : {"a.mp4", "b.mp3", "d.webm", "deep.wav", "new\nline.ogg"})
             QVERIFY2(rec.count(QString::fromUtf8(n)) == 1, n); // once: the loop is not followed
         QVERIFY(!rec.contains("c.txt") && !rec.contains("noext"));
-        QCOMPARE(rec.contains("e.flac"), !locked);
+        QVERIFY(!rec.contains("e.flac"));
 
         // Without an engine the scan still ends; with play the first new
         // item plays once an engine is back.
