@@ -2,6 +2,7 @@
 // .srt/.SRT files beside them, and the polling thread against a fake engine.
 #include "player_test_util.h"
 #include "subtitlepollingthread.h"
+#include "videowidget.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -154,6 +155,18 @@ private slots:
         w->stepRewind();
         w->subtitle_disp("again", seen, 0);
         QCOMPARE(plain(shownText()), QStringLiteral("again"));
+        // Full screen: the line stays, low on the screen, and goes above the
+        // control bar while it shows.
+        w->changeFullOrNormal();
+        QTRY_VERIFY(w->isFullScreen());
+        QVERIFY(!shownText().isEmpty());
+        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80);
+        w->showBarInFull = true;
+        w->panelInFullscreen(true);
+        QVERIFY(w->subtitle->geometry().bottom()
+                < w->centralWidget->mapFromGlobal(w->playControl->mapToGlobal(QPoint())).y());
+        w->changeFullOrNormal();
+        QTRY_VERIFY(!w->isFullScreen());
 
         // Back to engine rendering from the menu: applied at the stop, which
         // joins the thread before the engine is rebuilt.
