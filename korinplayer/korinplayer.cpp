@@ -85,8 +85,7 @@ korinplayer::korinplayer(QWidget* parent)
     panelDisappearInFull->setSingleShot(true);
     connect(panelDisappearInFull, &QTimer::timeout, this, [this] {
         showBarInFull = false;
-        sliderBar->hide();
-        playControl->hide();
+        panelInFullscreen(false);
     });
 
     createMenuBar();
@@ -457,6 +456,22 @@ void korinplayer::reCreatePipeline()
     }
 }
 
+void korinplayer::setEngineFile(const QString& location, const QUrl& url)
+{
+    engine->set_file(engine, location.toUtf8().constData());
+    engineFile = url;
+    tryLoadLocalSubtitle(url.toLocalFile());
+    // A rebuilt engine starts with its own style: send ours with each file.
+    if (render_subtitle_by_ui)
+        return;
+    QString pango;
+    QFont2PangoFontDescription(subtitle_font, pango);
+    engine->set_subtitle_font(engine, pango.toUtf8().constData());
+    engine->set_subtitle_color(engine, subtitle_color.rgba());
+    engine->set_subtitle_outline_color(engine, subtitle_outline_color.rgba());
+    adjustSubRenderByGst(subPos);
+}
+
 int korinplayer::preLoadFile(const QString& path)
 {
     if (!engine) {
@@ -464,9 +479,7 @@ int korinplayer::preLoadFile(const QString& path)
         return -1;
     }
     setWindowTitle(QStringLiteral("korinplayer -- loading"));
-    engine->set_file(engine, path.toUtf8().constData());
-    engineFile = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    tryLoadLocalSubtitle(path);
+    setEngineFile(path, QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
     if (engine->pause(engine) != PLAYENGINE_SUCCESS) {
         qWarning("preload file failed.");
         emit stopPlay();
@@ -474,16 +487,8 @@ int korinplayer::preLoadFile(const QString& path)
         return -1;
     }
     playControl->setState(GST_STATE_PAUSED);
-    if (render_subtitle_by_ui) {
+    if (render_subtitle_by_ui)
         startSubtitleThread();
-    } else {
-        QString pango;
-        QFont2PangoFontDescription(subtitle_font, pango);
-        engine->set_subtitle_font(engine, pango.toUtf8().constData());
-        engine->set_subtitle_color(engine, subtitle_color.rgba());
-        engine->set_subtitle_outline_color(engine, subtitle_outline_color.rgba());
-        adjustSubRenderByGst(subPos);
-    }
     qDebug("Update media information");
     updateInfo();
     return 0;
@@ -611,9 +616,7 @@ void korinplayer::play(int index)
             return;
         }
         playlist->setCurrentIndex(index);
-        engine->set_file(engine, url.toString().toUtf8().constData());
-        engineFile = url;
-        tryLoadLocalSubtitle(url.toLocalFile());
+        setEngineFile(url.toString(), url);
     }
     if (engine->play(engine) != PLAYENGINE_SUCCESS) {
         qWarning("wait start play failed!");
@@ -718,6 +721,8 @@ void korinplayer::seekToNanoseconds(qint64 position, bool accurate)
         position = duration;
     if (engine->seek(engine, guint64(position), accurate) != PLAYENGINE_SUCCESS)
         qWarning("seek failed");
+    // After any seek the line at the new position shows, even one seen before.
+    hideSubtitle();
     updateTime();
 }
 
@@ -732,7 +737,6 @@ void korinplayer::seekBySlider(int seconds)
     seekToNanoseconds(qint64(seconds) * kNsPerSecond, forcedAccurateSeek() || accurateSeek);
     if (playControl->getState() == GST_STATE_PLAYING)
         timer->start();
-    hideSubtitle();
 }
 
 void korinplayer::stepForward()

@@ -182,6 +182,8 @@ public:
 
     void initRenderSubtitleWays();
     void tryLoadLocalSubtitle(const QString& filename);
+    // set_file with location, then its subtitles and the subtitle style.
+    void setEngineFile(const QString& location, const QUrl& url);
     void adjustSubRenderByGst(SubPosition pos);
     void QFont2PangoFontDescription(QFont& font, QString& pangoStr);
     // The subtitle thread: joined before its engine goes away, started
@@ -192,6 +194,9 @@ public:
     // The rectangle the subtitle widget is centred in, in central widget
     // coordinates.
     QRect subtitleArea() const;
+    // Centres the subtitle widget in subtitleArea(); with show, shows it
+    // again when its line is still on.
+    void placeSubtitle(bool show);
 
 signals:
     void durationChanged(qint64 duration);

@@ -6,12 +6,11 @@
 #include <QDir>
 #include <QMimeDatabase>
 #include <QPointer>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <algorithm>
+#include <QVector>
 
 #include <cstring>
 #include <dirent.h>
@@ -48,17 +47,18 @@ bool ReadDir::identifyFile(QFileInfo& info)
 
 bool ReadDir::nameIsMedia(const QString& name)
 {
-    static const QRegExp media(QStringLiteral("(video/)|(audio/)|(application/x-3gp)|(application/ogg)|"
-                                              "(application/x-annodex)|(application/vnd.rn-realmedia)|"
-                                              "(application/x-linguist)"),
-                               Qt::CaseInsensitive);
-    QRegExp re(media); // QRegExp keeps match state: one per call
+    // QRegularExpression (unlike QRegExp) may be matched by several scan
+    // threads at once.
+    static const QRegularExpression media(QStringLiteral("(video/)|(audio/)|(application/x-3gp)|(application/ogg)|"
+                                                         "(application/x-annodex)|(application/vnd.rn-realmedia)|"
+                                                         "(application/x-linguist)"),
+                                          QRegularExpression::CaseInsensitiveOption);
     static const QMimeDatabase db;
     const QMimeType type = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    if (re.indexIn(type.name()) >= 0)
+    if (media.match(type.name()).hasMatch())
         return true;
     for (const QString& alias : type.aliases())
-        if (re.indexIn(alias) >= 0)
+        if (media.match(alias).hasMatch())
             return true;
     return false;
 }
@@ -71,14 +71,15 @@ namespace {
 struct OddPatterns {
     QSet<QString> names;
     QStringList prefixes, suffixes;
-    QList<QPair<QString, QRegExp>> wild; // literal part that must occur, pattern
+    // Literal part that must occur, pattern (shared by all scan threads).
+    QList<QPair<QString, QRegularExpression>> wild;
     bool complete = false; // false: no pattern list found, never reuse
 
     OddPatterns()
     {
         // The glob lists the MIME database itself reads (type properties
         // would make it parse every type's XML).
-        const QRegExp plain(QStringLiteral("\\*\\.[^*?\\[]+"));
+        const QRegularExpression plain(QStringLiteral("\\A\\*\\.[^*?\\[]+\\z"));
         const QStringList lists =
             QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("mime/globs2"));
         for (const QString& list : lists) {
@@ -94,9 +95,9 @@ struct OddPatterns {
         }
         complete = !lists.isEmpty();
     }
-    void add(const QString& glob, const QRegExp& plain)
+    void add(const QString& glob, const QRegularExpression& plain)
     {
-        if (plain.exactMatch(glob))
+        if (plain.match(glob).hasMatch())
             return;
         const int star = glob.indexOf(QLatin1Char('*'));
         const bool other = glob.contains(QLatin1Char('?')) || glob.contains(QLatin1Char('['));
@@ -107,7 +108,8 @@ struct OddPatterns {
         else if (!other && star == 0 && glob.count(QLatin1Char('*')) == 1)
             suffixes << glob.mid(1);
         else
-            wild << qMakePair(longestLiteral(glob), QRegExp(glob, Qt::CaseInsensitive, QRegExp::Wildcard));
+            wild << qMakePair(longestLiteral(glob), QRegularExpression(QRegularExpression::wildcardToRegularExpression(glob),
+                                                                       QRegularExpression::CaseInsensitiveOption));
         // The same in bytes, for names in plain ASCII.
         const QByteArray g = glob.toUtf8();
         if (star < 0 && !other) {
@@ -205,7 +207,7 @@ struct OddPatterns {
             if (lower.endsWith(s))
                 return true;
         for (const auto& w : wild)
-            if (lower.contains(w.first) && w.second.exactMatch(lower))
+            if (lower.contains(w.first) && w.second.match(lower).hasMatch())
                 return true;
         return false;
     }
@@ -255,56 +257,51 @@ void ReadDir::run()
     if (!QFileInfo(m_dirPath).isDir())
         return;
 
-    // Depth first; in each folder its files by name, then its subfolders by
-    // name, so a folder plays in a stable order. Hidden entries are left
-    // out, links to folders are not followed (no loops), unreadable folders
-    // list nothing.
-    QList<QByteArray> pending{QFile::encodeName(QDir(m_dirPath).absolutePath())};
-    while (!pending.isEmpty() && !getNeedQuit()) {
-        const QByteArray dir = pending.takeLast();
-        DIR* handle = ::opendir(dir.constData());
-        if (!handle)
+    // Depth first in the order the folders list their entries, entering a
+    // subfolder where it is met (as QDirIterator walks). Hidden entries are
+    // left out, links to folders are not followed (no loops), unreadable
+    // folders list nothing.
+    struct Open {
+        DIR* handle;
+        QByteArray path;
+        QString prefix; // the path decoded, with a slash
+    };
+    QVector<Open> open;
+    const auto enter = [&open](const QByteArray& path) {
+        if (DIR* handle = ::opendir(path.constData()))
+            open.append({handle, path, QFile::decodeName(path) + QLatin1Char('/')});
+    };
+    enter(QFile::encodeName(QDir(m_dirPath).absolutePath()));
+    while (!open.isEmpty() && !getNeedQuit()) {
+        const dirent* entry = ::readdir(open.last().handle);
+        if (!entry) {
+            ::closedir(open.takeLast().handle);
             continue;
-        QStringList files;
-        QList<QByteArray> subdirs;
-        while (const dirent* entry = ::readdir(handle)) {
-            if (getNeedQuit())
-                break;
-            if (entry->d_name[0] == '.')
-                continue;
-            bool isDir = entry->d_type == DT_DIR, isFile = entry->d_type == DT_REG;
-            const QByteArray path = isFile ? QByteArray() : dir + '/' + entry->d_name;
-            if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-                struct stat st;
-                if (::lstat(path.constData(), &st) != 0)
-                    continue;
-                isDir = S_ISDIR(st.st_mode);
-                isFile = S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0
-                                                 && S_ISREG(st.st_mode));
-            }
-            if (isDir) {
-                if (m_isRecursion)
-                    subdirs << path;
-                continue;
-            }
-            if (!isFile)
-                continue;
-            // A name not valid in the locale's encoding would not lead back
-            // to its file: skipped.
-            if (!isMediaEntry(entry->d_name))
-                continue;
-            const QString name = QFile::decodeName(entry->d_name);
-            if (QFile::encodeName(name) == entry->d_name)
-                files << name;
         }
-        ::closedir(handle);
-        std::sort(files.begin(), files.end());
-        const QString prefix = QFile::decodeName(dir) + QLatin1Char('/');
-        for (const QString& f : qAsConst(files))
-            m_medialist << QMediaContent(QUrl::fromLocalFile(prefix + f));
-        std::sort(subdirs.begin(), subdirs.end(), std::greater<QByteArray>());
-        pending << subdirs;
+        if (entry->d_name[0] == '.')
+            continue;
+        bool isDir = entry->d_type == DT_DIR, isFile = entry->d_type == DT_REG;
+        const QByteArray path = isFile ? QByteArray() : open.last().path + '/' + entry->d_name;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st;
+            if (::lstat(path.constData(), &st) != 0)
+                continue;
+            isDir = S_ISDIR(st.st_mode);
+            isFile = S_ISREG(st.st_mode)
+                || (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode));
+        }
+        if (isDir && m_isRecursion)
+            enter(path);
+        // A name not valid in the locale's encoding would not lead back to
+        // its file: skipped.
+        if (!isFile || !isMediaEntry(entry->d_name))
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (QFile::encodeName(name) == entry->d_name)
+            m_medialist << QMediaContent(QUrl::fromLocalFile(open.last().prefix + name));
     }
+    for (const Open& o : qAsConst(open))
+        ::closedir(o.handle);
     if (getNeedQuit()) {
         m_medialist.clear();
         return;

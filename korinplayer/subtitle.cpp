@@ -4,6 +4,7 @@
 #include "colorkey.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QRegularExpression>
 
@@ -21,12 +22,51 @@ QString QFont2PangoFontDescription(const QFont& font)
     return pango;
 }
 
-QString subtitleRichText(const QByteArray& utf8)
+namespace {
+// Text of Pango markup with its character entities read back.
+QString unescapeMarkup(const QString& text)
 {
-    QString text = QString::fromUtf8(utf8).toHtmlEscaped();
-    // Give back only the plain style tags, in either case.
-    static const QRegularExpression styleTag(QStringLiteral("&lt;(/?)([ibuIBU])&gt;"));
-    text.replace(styleTag, QStringLiteral("<\\1\\2>"));
+    static const QRegularExpression entity(QStringLiteral("&(?:#x([0-9A-Fa-f]{1,6})|#([0-9]{1,7})|(amp|lt|gt|quot|apos));"));
+    static const QHash<QString, QChar> named{{QStringLiteral("amp"), QLatin1Char('&')},
+                                             {QStringLiteral("lt"), QLatin1Char('<')},
+                                             {QStringLiteral("gt"), QLatin1Char('>')},
+                                             {QStringLiteral("quot"), QLatin1Char('"')},
+                                             {QStringLiteral("apos"), QLatin1Char('\'')}};
+    QString out;
+    int from = 0;
+    for (auto it = entity.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += text.midRef(from, m.capturedStart() - from);
+        from = m.capturedEnd();
+        if (!m.captured(3).isEmpty()) {
+            out += named.value(m.captured(3));
+            continue;
+        }
+        bool ok = false;
+        const uint code = m.captured(1).isEmpty() ? m.captured(2).toUInt(&ok) : m.captured(1).toUInt(&ok, 16);
+        if (ok && code > 0 && code <= 0x10FFFF && !QChar::isSurrogate(code))
+            out += QString::fromUcs4(&code, 1);
+    }
+    return out + text.midRef(from);
+}
+} // namespace
+
+QString subtitleRichText(const QByteArray& markup)
+{
+    static const QRegularExpression tag(QStringLiteral("<(/?)([A-Za-z]+)\\b[^<>]*>"));
+    const QString in = QString::fromUtf8(markup);
+    QString text;
+    int from = 0;
+    const auto literal = [&](int end) { text += unescapeMarkup(in.mid(from, end - from)).toHtmlEscaped(); };
+    for (auto it = tag.globalMatch(in); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        literal(m.capturedStart());
+        from = m.capturedEnd();
+        const QString name = m.captured(2).toLower();
+        if (name == QLatin1String("i") || name == QLatin1String("b") || name == QLatin1String("u"))
+            text += QLatin1Char('<') + m.captured(1) + name + QLatin1Char('>');
+    }
+    literal(in.size());
     text.remove(QLatin1Char('\r'));
     text.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
     return QLatin1String("<div>") + text + QLatin1String("</div>");

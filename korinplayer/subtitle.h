@@ -28,10 +28,11 @@ enum SubPosition {
 // "Sans,Bold 18" for Sans 18 pt bold.
 QString QFont2PangoFontDescription(const QFont& font);
 
-// Rich text of one subtitle line. The text comes from the media and is not
-// trusted: everything is shown literally except <i>, <b> and <u>; line
-// breaks become <br/>.
-QString subtitleRichText(const QByteArray& utf8);
+// Rich text of one subtitle line, given as the engine's Pango markup. The
+// text comes from the media and is not trusted: of its tags only <i>, <b> and
+// <u> are kept, other tags (span and the like) are dropped, its entities are
+// read and the text is shown literally; line breaks become <br/>.
+QString subtitleRichText(const QByteArray& markup);
 
 // Display time of a subtitle line in ms: dur in ns, 2000 ms when it is 0,
 // "none" (all ones) or too long to be real.

@@ -48,11 +48,23 @@ void korinplayer::hideSubtitle()
 QRect korinplayer::subtitleArea() const
 {
     QRect area = videoWidget->geometry();
-    if (showBarInFull && playControl) {
+    if (isFullScreen() && showBarInFull && playControl && playControl->isVisible()) {
         const QPoint top = centralWidget->mapFromGlobal(playControl->mapToGlobal(QPoint(0, 0)));
         area.setBottom(top.y());
     }
     return area;
+}
+
+void korinplayer::placeSubtitle(bool show)
+{
+    if (!render_subtitle_by_ui || !subtitle)
+        return;
+    subtitle->updateGeometry(subtitleArea());
+    // Shown again only while its line's time runs.
+    if (show && subtitle_disp_timer && subtitle_disp_timer->isActive()) {
+        subtitle->show();
+        subtitle->raise();
+    }
 }
 
 void korinplayer::initRenderSubtitleWays()
@@ -103,10 +115,8 @@ void korinplayer::subtitle_disp(QByteArray text, quint64 pts, quint64 dur)
         return;
     shownSubtitlePts = pts;
     subtitle->setText(text);
-    subtitle->updateGeometry(subtitleArea());
-    subtitle->show();
-    subtitle->raise();
     subtitle_disp_timer->start(subtitleDisplayMs(dur));
+    placeSubtitle(true);
 }
 
 void korinplayer::adjustSubRenderByGst(SubPosition pos)

@@ -192,14 +192,17 @@ void korinplayer::changetoFull()
     if (menuWidget())
         menuWidget()->hide();
     playlistWidget->hide();
+    if (render_subtitle_by_ui && subtitle)
+        subtitle->hide();
     showFullScreen();
     for (int i = 0; i < 12 && videoWidget->height() != window_h; ++i)
         wait(10);
     const QSize size(videoWidget->width(), videoWidget->height() - 1);
-    if (!renderVideoWidget)
-        return;
-    renderVideoWidget->changeSize(size);
-    adjustRenderRect(size);
+    if (renderVideoWidget) {
+        renderVideoWidget->changeSize(size);
+        adjustRenderRect(size);
+    }
+    placeSubtitle(true);
 }
 
 void korinplayer::changetoNormal()
@@ -245,6 +248,7 @@ void korinplayer::panelInFullscreen(bool isShow)
         if (renderVideoWidget)
             renderVideoWidget->update();
     }
+    placeSubtitle(false);
 }
 
 void korinplayer::changeControlBarPos(QSize)
@@ -258,4 +262,5 @@ void korinplayer::changeControlBarPos(QSize)
     playControl->setGeometry(x, H - sh - ph, w, ph);
     sliderBar->raise();
     playControl->raise();
+    placeSubtitle(false);
 }

@@ -9,13 +9,13 @@
 #   bad-truncated.mp4    the first half of long.mp4 (no index)
 #   two-audio.mp4        4 s, H.264 + two AAC tracks (440 Hz, then silence)
 #   subs/srt.mp4 + srt.srt, subs/upper.mp4 + upper.SRT   6 s, black, text lines
-#     at 1-3 s and 4-5 s; subs/v1.2/noext (no extension) beside subs/v1.srt
+#     at 1-3 s, 4-5 s, 5.1-5.9 s (markup); subs/v1.2/noext (no extension) beside subs/v1.srt
 #   subs/internal.mkv    6 s, black, with the same lines as a subtitle track
 #   song.mp3             3 s, tags and a PNG cover; bare.mp3 tags, no cover
 #   ten-audio.mka        1 s, ten audio streams
 set -euo pipefail
 out=${1:?usage: make-player-media.sh OUTDIR}
-STAMP=5
+STAMP=6
 mkdir -p "$out/dir/sub" "$out/subs/v1.2"
 cd "$out"
 if [[ -f .stamp && $(cat .stamp) == "$STAMP" ]]; then
@@ -59,6 +59,10 @@ First line of the test subtitles
 2
 00:00:04,000 --> 00:00:05,000
 Second line, shown for one second only
+
+3
+00:00:05,100 --> 00:00:05,900
+Tom & Jerry <i>x</i> a<b <i>y</i>
 '
 black() { # file seconds
   gst-launch-1.0 -q videotestsrc num-buffers=$(( $2 * 25 )) pattern=black \

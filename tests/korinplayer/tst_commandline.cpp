@@ -58,7 +58,10 @@ private slots:
         Player p({media("missing.mp4"), media("dir"), "-r", media("b.mp4")});
         QVERIFY(p.proc.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(p.playing().size() >= 3, 30000);
-        QCOMPARE(p.playing().mid(0, 3), (QStringList{url("b.mp4"), url("dir/c.mp4"), url("dir/sub/d.mp4")}));
+        QStringList played = p.playing().mid(0, 3);
+        QCOMPARE(played.takeFirst(), url("b.mp4"));
+        played.sort(); // the folder in the order it lists its entries
+        QCOMPARE(played, (QStringList{url("dir/c.mp4"), url("dir/sub/d.mp4")}));
         QTest::qWait(2000);
         QCOMPARE(p.playing().size(), 3); // the list ends: nothing more
         QVERIFY(!p.log.contains("notes.txt"));

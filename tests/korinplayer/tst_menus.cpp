@@ -10,6 +10,17 @@
 
 #include <cstring>
 
+namespace {
+// The engine's force_ratio, recording each call.
+QVector<int> ratioCalls;
+PlayEngineResult (*realRatio)(PlayEngineHandle, gboolean) = nullptr;
+PlayEngineResult recordRatio(PlayEngineHandle h, gboolean keep)
+{
+    ratioCalls << keep;
+    return realRatio(h, keep);
+}
+} // namespace
+
 class TestMenus : public QObject
 {
     Q_OBJECT
@@ -68,6 +79,8 @@ private slots:
             trigger("Move Right");
         QCOMPARE(w->renderVideoWidget->geometry().right(), v.width() - 1); // flush right
 
+        realRatio = w->engine->force_ratio;
+        w->engine->force_ratio = recordRatio;
         trigger("Original Size"); // 320 x 240 fits
         QCOMPARE(w->renderVideoWidget->geometry(),
                  QRect((v.width() - 320) / 2, (v.height() - 240) / 2, 320, 240));
@@ -75,6 +88,8 @@ private slots:
         trigger("Full Fill");
         QCOMPARE(w->renderVideoWidget->size(), v);
         QTRY_COMPARE(area().width, v.width());
+        trigger("Original Ratio");
+        QCOMPARE(ratioCalls, (QVector<int>{false, true}));
         w->metadata.video_info[0].width = 5000; // larger than the area: only warns
         trigger("Original Size");
         std::memset(&w->metadata, 0, sizeof w->metadata);

@@ -2,6 +2,7 @@
 // .srt/.SRT files beside them, and the polling thread against a fake engine.
 #include "player_test_util.h"
 #include "subtitlepollingthread.h"
+#include "videowidget.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -20,6 +21,16 @@ QString plain(const QString& rich)
     QTextDocument doc;
     doc.setHtml(rich);
     return doc.toPlainText();
+}
+
+// Whether the last character of rich text is italic and its first is not.
+bool endsItalic(const QString& rich)
+{
+    QTextDocument doc;
+    doc.setHtml(rich);
+    QTextCursor last(&doc);
+    last.setPosition(doc.characterCount() - 1);
+    return last.charFormat().fontItalic() && !QTextCursor(&doc).charFormat().fontItalic();
 }
 
 // A fake engine whose text fills the whole buffer, terminator or not.
@@ -76,13 +87,10 @@ private slots:
     void textTimingAndThread()
     {
         QCOMPARE(subtitleRichText("A\nB"), QStringLiteral("<div>A<br/>B</div>"));
-        const QString hostile = subtitleRichText("<img src=x><s onclick=y>q</s> &amp; <i>it</i>");
-        QCOMPARE(plain(hostile), QStringLiteral("<img src=x><s onclick=y>q</s> &amp; it"));
-        QTextDocument doc;
-        doc.setHtml(hostile);
-        QTextCursor italic(&doc);
-        italic.setPosition(doc.characterCount() - 2); // inside "it"
-        QVERIFY(italic.charFormat().fontItalic() && !QTextCursor(&doc).charFormat().fontItalic());
+        // Pango markup: entities read once, other tags dropped.
+        const QString hostile = subtitleRichText("<span foreground=\"red\">q</span> &amp;lt;&#38;<img src=x> <I>it</I>");
+        QCOMPARE(plain(hostile), QStringLiteral("q &lt;& it"));
+        QVERIFY(endsItalic(hostile));
 
         // No or an absurd duration: the default time on screen.
         for (quint64 ns : {quint64(0), ~quint64(0), quint64(INT_MAX) * 1000000ULL * 2})
@@ -130,11 +138,35 @@ private slots:
         const double goneAt = positionOf(*w);
         QVERIFY2(goneAt >= 2.8 && goneAt < 4.0, qPrintable(QString::number(goneAt)));
         QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()).startsWith("Second line"), 3000);
+        // The engine's markup of "Tom & Jerry <i>x</i> a<b <i>y</i>".
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "Tom & Jerry x a<b y", 2000);
+        QVERIFY(endsItalic(shownText()));
 
         QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle() == "korinplayer -- upper", 6000);
         QVERIFY(w->external_subtitle_loaded);
         QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
         QVERIFY(w->subtitleThread->isRunning());
+        // A line whose time is over shows again only after a seek.
+        w->pause();
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
+        const quint64 seen = w->shownSubtitlePts;
+        w->subtitle_disp("again", seen, 0);
+        QVERIFY(shownText().isEmpty());
+        w->stepRewind();
+        w->subtitle_disp("again", seen, 0);
+        QCOMPARE(plain(shownText()), QStringLiteral("again"));
+        // Full screen: the line stays, low on the screen, and goes above the
+        // control bar while it shows.
+        w->changeFullOrNormal();
+        QTRY_VERIFY(w->isFullScreen());
+        QVERIFY(!shownText().isEmpty());
+        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80);
+        w->showBarInFull = true;
+        w->panelInFullscreen(true);
+        QVERIFY(w->subtitle->geometry().bottom()
+                < w->centralWidget->mapFromGlobal(w->playControl->mapToGlobal(QPoint())).y());
+        w->changeFullOrNormal();
+        QTRY_VERIFY(!w->isFullScreen());
 
         // Back to engine rendering from the menu: applied at the stop, which
         // joins the thread before the engine is rebuilt.
@@ -197,6 +229,26 @@ private slots:
         QVERIFY2(line > none + 100, qPrintable(QStringLiteral("%1 vs %2").arg(line).arg(none)));
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 3.3, 4000);
         QVERIFY(brightPixels(w->winID) < line / 4);
+
+        // A rebuilt engine gets the style with the next file it plays.
+        w->subtitle_font = QFont("Serif", 12, QFont::Bold);
+        w->subtitle_color = QColor(255, 255, 0, 200);
+        w->subPos = TOP_RIGHT;
+        QVERIFY(w->stop());
+        w->reCreatePipeline();
+        w->nextToPlay(0);
+        gchar font[64] = {};
+        guint argb = 0;
+        SubtitleHAlign h = SUBTITLE_H_ALIGN_CENTER;
+        SubtitleVAlign v = SUBTITLE_V_ALIGN_BASELINE;
+        gdouble at = 0;
+        QVERIFY(w->engine->get_subtitle_font(w->engine, font, sizeof font) == PLAYENGINE_SUCCESS);
+        QCOMPARE(QString(font), QStringLiteral("Serif,Bold 12"));
+        QVERIFY(w->engine->get_subtitle_color(w->engine, &argb) == PLAYENGINE_SUCCESS && argb == 0xc8ffff00);
+        QVERIFY(w->engine->get_subtitle_halignment(w->engine, &h, &at) == PLAYENGINE_SUCCESS
+                && h == SUBTITLE_H_ALIGN_RIGHT);
+        QVERIFY(w->engine->get_subtitle_valignment(w->engine, &v, &at) == PLAYENGINE_SUCCESS
+                && v == SUBTITLE_V_ALIGN_TOP);
     }
 };
 
