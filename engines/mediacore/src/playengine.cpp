@@ -326,6 +326,8 @@ static gboolean replace_gl_sink(EnginePriv* p)
     return TRUE;
 }
 
+static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, gboolean accurate);
+
 /* Moves the pipeline to target and waits; a failed load is torn down to
  * NULL so the next attempt starts clean. */
 static PlayEngineResult change_state(EnginePriv* p, GstState target)
@@ -381,6 +383,13 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
                 g_usleep(5000);
             gst_element_set_state(p->playbin, GST_STATE_NULL);
         }
+    }
+    /* A rate chosen while nothing was loaded takes effect now that the
+     * pipeline has prerolled, whether pause or play loaded it. */
+    if (res == PLAYENGINE_SUCCESS && load && p->rate != 1.0) {
+        gint64 pos = 0;
+        gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
+        res = do_seek(p, p->rate, (guint64)MAX(pos, 0), TRUE);
     }
     return res;
 }
@@ -545,13 +554,7 @@ static PlayEngineResult op_play(PlayEngineHandle h)
         if (res != PLAYENGINE_SUCCESS)
             return res;
     }
-    PlayEngineResult res = change_state(p, GST_STATE_PLAYING);
-    if (res == PLAYENGINE_SUCCESS && before <= GST_STATE_READY && p->rate != 1.0) {
-        gint64 pos = 0;
-        gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
-        res = do_seek(p, p->rate, (guint64)MAX(pos, 0), TRUE);
-    }
-    return res;
+    return change_state(p, GST_STATE_PLAYING);
 }
 
 static PlayEngineResult op_pause(PlayEngineHandle h)
