@@ -91,7 +91,7 @@ GstElement* sinks_make_audio_sink(const gchar* name);
 void sinks_apply_overlay(EnginePriv* p, GstElement* sink);
 void sinks_expose(EnginePriv* p);
 gboolean sinks_window_size(guintptr window, gint* width, gint* height);
-void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay);
+void sinks_style_new_overlay(EnginePriv* p, GstElement* overlay);
 void sinks_apply_subtitle_style_all(EnginePriv* p);
 
 /* engine_metadata.cpp */

@@ -478,9 +478,9 @@ static GstElement* make_text_appsink(EnginePriv* p)
     return sink;
 }
 
-/* Subtitle overlays are created inside playbin when a file is loaded: give
- * each one the configured style, and note typefinding's caps for the
- * container name. */
+/* Subtitle overlays and sinks are created inside playbin when a file is
+ * loaded: each overlay gets the configured style, an Xv sink the window;
+ * typefinding's caps give the container name. */
 static void on_have_type(GstElement*, guint, GstCaps* caps, gpointer data)
 {
     EnginePriv* p = static_cast<EnginePriv*>(data);
@@ -498,7 +498,7 @@ static void on_deep_element_added(GstBin*, GstBin*, GstElement* element, gpointe
         return;
     const gchar* name = GST_OBJECT_NAME(f);
     if (g_str_equal(name, "textoverlay"))
-        sinks_apply_subtitle_style(p, element);
+        sinks_style_new_overlay(p, element);
     else if (g_str_equal(name, "xvimagesink"))
         sinks_apply_overlay(p, element); /* also inside a default autovideosink */
     else if (g_str_equal(name, "typefind"))
@@ -1120,8 +1120,7 @@ static PlayEngineResult op_set_subtitle_font(PlayEngineHandle h, const gchar* de
 {
     if (!desc)
         return PLAYENGINE_ERROR_BAD_PARAM;
-    SUBTITLE_SETTER((g_free(p->sub_font), p->sub_font = g_strdup(desc),
-                     g_object_set(p->playbin, "subtitle-font-desc", desc, nullptr)));
+    SUBTITLE_SETTER((g_free(p->sub_font), p->sub_font = g_strdup(desc)));
 }
 static PlayEngineResult op_set_subtitle_color(PlayEngineHandle h, guint argb)
 {
