@@ -99,7 +99,7 @@ PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
 void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
 
 /* playengine.cpp */
-PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading);
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading, gint64 deadline);
 GstState engine_current_state(EnginePriv* p);
 
 #endif
