@@ -212,6 +212,14 @@ static gboolean have_display(void)
     return TRUE;
 }
 
+/* A fake sink still takes its buffers at their time, so playback through
+ * it runs in real time, as through a real one. */
+static void sync_fake_sink(GstElement* sink)
+{
+    if (sink && is_factory(sink, "fakesink"))
+        g_object_set(sink, "sync", TRUE, nullptr);
+}
+
 /* The nearest real sink when a platform sink is missing: the overlay, GL,
  * plain X11, or no display at all (frames are still timed). */
 GstElement* sinks_fallback_video_sink(void)
@@ -223,11 +231,9 @@ GstElement* sinks_fallback_video_sink(void)
         sink = gst_element_factory_make("glimagesink", nullptr);
     if (!sink && have_display())
         sink = gst_element_factory_make("ximagesink", nullptr);
-    if (!sink) {
+    if (!sink)
         sink = gst_element_factory_make("fakesink", nullptr);
-        if (sink)
-            g_object_set(sink, "sync", TRUE, nullptr);
-    }
+    sync_fake_sink(sink);
     return sink;
 }
 
@@ -243,10 +249,7 @@ GstElement* sinks_make_video_sink(const gchar* name)
     }
     if (sink && is_factory(sink, "xvimagesink"))
         configure_xv(sink);
-    /* A fake sink still shows frames at their time, so playback through it
-     * runs in real time. */
-    if (sink && is_factory(sink, "fakesink"))
-        g_object_set(sink, "sync", TRUE, nullptr);
+    sync_fake_sink(sink);
     return sink;
 }
 
@@ -257,6 +260,7 @@ GstElement* sinks_make_audio_sink(const gchar* name)
         sink = gst_element_factory_make("autoaudiosink", nullptr);
         MC_LOG("audio sink '%s' does not exist here, using 'autoaudiosink'", name);
     }
+    sync_fake_sink(sink);
     return sink;
 }
 
