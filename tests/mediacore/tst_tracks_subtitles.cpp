@@ -1,5 +1,5 @@
-/* Tracks of the two-audio MKV, and subtitle text through the "appsink" text sink:
- * subs.srt and the MKV's track carry "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
+/* Tracks of the two-audio MKV with the style of its drawn subtitles, and subtitle
+ * text through the "appsink" text sink: subs.srt and the MKV's track carry "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
 #include "engine_test_util.h"
 #include "../../engines/mediacore/src/engine_private.h"
 
@@ -50,7 +50,7 @@ static QVector<TextSample> pollTexts(PlayEngine* e, gint64 untilPos)
     return out;
 }
 
-/* The style of the text overlay inside the engine's pipeline, or "" when there is none. */
+/* The style of the text overlay inside the engine's pipeline (its internals), "" if none. */
 static QString overlayStyle(PlayEngine* e)
 {
     GstIterator* it = gst_bin_iterate_all_by_element_factory_name(
