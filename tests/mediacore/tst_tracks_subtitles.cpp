@@ -1,5 +1,6 @@
 /* Tracks of the two-audio MKV with the style of its drawn subtitles, and subtitle
- * text through the "appsink" text sink: subs.srt and the MKV's track carry "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
+ * text through the "appsink" text sink: subs.srt and the MKV's track carry
+ * "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
 #include "engine_test_util.h"
 #include "../../engines/mediacore/src/engine_private.h"
 
