@@ -111,6 +111,13 @@ void TestThumbnailMetadata::thumbnailOddWidthIsNotSheared()
         int x = i == 0 ? 5 : i == 6 ? img.width() - 5 : (2 * i + 1) * img.width() / 14;
         QVERIFY2(near(img.pixel(x, 200), bars[i]), qPrintable(QStringLiteral("bar %1").arg(i)));
     }
+    // Turned 90° clockwise (the loaded file is reloaded with the flip filter): the left bar on top.
+    OK(ENG(e, set_rotate, 90));
+    OK(ENG(e, get_video_thumbnail, 1, &info));
+    QCOMPARE(QSize(info.width, info.height), QSize(240, 322));
+    QCOMPARE(info.size, (gsize)240 * 3 * 322);
+    QImage turned(info.image, 240, 322, 240 * 3, QImage::Format_RGB888);
+    QVERIFY(near(turned.pixel(120, 5), bars[0]) && near(turned.pixel(120, 316), bars[6]));
 }
 
 void TestThumbnailMetadata::metadataOfTaggedAudio_data()

@@ -1,6 +1,8 @@
-/* Tracks of the two-audio MKV, and subtitle text through the "appsink" text sink:
- * subs.srt and the MKV's track carry "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
+/* Tracks of the two-audio MKV with the style of its drawn subtitles, and subtitle
+ * text through the "appsink" text sink: subs.srt and the MKV's track carry
+ * "Hello" at 0.5-1.5 s and "Two\nLines" at 3-4 s. */
 #include "engine_test_util.h"
+#include "../../engines/mediacore/src/engine_private.h"
 
 #include <array>
 
@@ -49,10 +51,38 @@ static QVector<TextSample> pollTexts(PlayEngine* e, gint64 untilPos)
     return out;
 }
 
+/* The style of the text overlay inside the engine's pipeline (its internals), "" if none. */
+static QString overlayStyle(PlayEngine* e)
+{
+    GstIterator* it = gst_bin_iterate_all_by_element_factory_name(
+        GST_BIN(static_cast<EnginePriv*>(e->priv)->playbin), "textoverlay");
+    GValue v = G_VALUE_INIT;
+    QString style;
+    if (gst_iterator_next(it, &v) == GST_ITERATOR_OK) {
+        gchar* font = nullptr;
+        guint colour = 0, outline = 0;
+        gint h = -1, vert = -1;
+        g_object_get(g_value_get_object(&v), "font-desc", &font, "color", &colour, "outline-color",
+                     &outline, "halignment", &h, "valignment", &vert, nullptr);
+        style = QStringLiteral("%1 %2 %3 %4 %5").arg(font).arg(colour, 0, 16).arg(outline, 0, 16).arg(h).arg(vert);
+        g_free(font);
+        g_value_unset(&v);
+    }
+    gst_iterator_free(it);
+    return style;
+}
+
 void TestTracksSubtitles::switchTracks()
 {
     std::unique_ptr<EventLog> log(new EventLog); // given up with the engine on a deadlock
     Engine e(log.get());
+    // A subtitle style chosen before the first load holds in the overlay of every load.
+    OK(ENG(e, set_subtitle_font, "Serif 30"));
+    OK(ENG(e, set_subtitle_color, 0xff00ff00u));
+    OK(ENG(e, set_subtitle_outline_color, 0xff0000ffu));
+    OK(ENG(e, set_subtitle_halignment, SUBTITLE_H_ALIGN_LEFT, 0.0));
+    OK(ENG(e, set_subtitle_valignment, SUBTITLE_V_ALIGN_TOP, 0.0));
+    const QString style = QStringLiteral("Serif 30 ff00ff00 ff0000ff %1 %2").arg(SUBTITLE_H_ALIGN_LEFT).arg(SUBTITLE_V_ALIGN_TOP);
     QVERIFY(load(e, "multi.mkv"));
     QCOMPARE(engineInt(e, e->get_audio_num), 2);
     QCOMPARE(engineInt(e, e->get_subtitle_num), 1);
@@ -67,6 +97,7 @@ void TestTracksSubtitles::switchTracks()
     // Switch audio while playing, at once pause and seek: all return (watchdog) and succeed.
     OK(ENG(e, play));
     QVERIFY(waitForPositionAbove(e, kSecond / 2, 5000) > 0);
+    QCOMPARE(overlayStyle(e), style);
     PlayEngine* raw = e;
     auto res = std::make_shared<std::array<std::atomic<int>, 4>>();
     for (auto& r : *res)
@@ -101,6 +132,7 @@ void TestTracksSubtitles::switchTracks()
     OK(ENG(e, select_audio, 1));
     QVERIFY(load(e, "multi.mkv"));
     QCOMPARE(engineInt(e, e->get_cur_audio_no), 0);
+    QCOMPARE(overlayStyle(e), style);
     QCOMPARE(log->countOf(EVENT_ID_ERROR), 0);
 }
 

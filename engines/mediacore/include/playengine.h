@@ -164,7 +164,8 @@ struct _PlayEngine {
     PlayEngineResult (*play)(PlayEngineHandle handle);
     /* Stops and keeps the file; resets the rate to 1.0. State NULL after. */
     PlayEngineResult (*stop)(PlayEngineHandle handle);
-    /* Loads (prerolls) or pauses. Fails when the file cannot be prerolled. */
+    /* Loads (prerolls) or pauses. Fails when the file cannot be prerolled,
+     * within the state-change timeout, its ERROR event included. */
     PlayEngineResult (*pause)(PlayEngineHandle handle);
     PlayEngineResult (*get_state)(PlayEngineHandle handle, GstState* state);
     /* How long play/pause/stop/seek wait for a state change, in ms. */
@@ -174,7 +175,8 @@ struct _PlayEngine {
     /* position in nanoseconds; accurate: frame-exact, else nearest key frame.
      * Keeps the current rate. */
     PlayEngineResult (*seek)(PlayEngineHandle handle, guint64 position, gboolean accurate);
-    /* Negative rates play backwards. Audio is left out while rate != 1. */
+    /* Negative rates play backwards. Audio is left out while rate != 1.
+     * Set while no file is loaded, it applies once pause or play loads it. */
     PlayEngineResult (*set_play_rate)(PlayEngineHandle handle, gdouble rate);
     PlayEngineResult (*get_play_rate)(PlayEngineHandle handle, gdouble* rate);
     /* 0, 90, 180 or 270 degrees clockwise. */
@@ -221,7 +223,8 @@ struct _PlayEngine {
     /* Element names, set while no file is loaded. "appsink" as text sink
      * makes the subtitle text available through get_subtitle_text instead
      * of drawing it. A video sink name that does not exist here falls back
-     * to the nearest real sink (logged). NULL: the engine's default. */
+     * to the nearest real sink (logged). A "fakesink" video or audio sink
+     * takes its buffers in real time. NULL: the engine's default. */
     PlayEngineResult (*set_text_sink)(PlayEngineHandle handle, const gchar* name);
     PlayEngineResult (*set_video_sink)(PlayEngineHandle handle, const gchar* name);
     PlayEngineResult (*set_audio_sink)(PlayEngineHandle handle, const gchar* name);

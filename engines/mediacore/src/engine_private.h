@@ -91,7 +91,7 @@ GstElement* sinks_make_audio_sink(const gchar* name);
 void sinks_apply_overlay(EnginePriv* p, GstElement* sink);
 void sinks_expose(EnginePriv* p);
 gboolean sinks_window_size(guintptr window, gint* width, gint* height);
-void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay);
+void sinks_style_new_overlay(EnginePriv* p, GstElement* overlay);
 void sinks_apply_subtitle_style_all(EnginePriv* p);
 
 /* engine_metadata.cpp */
@@ -99,7 +99,7 @@ PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
 void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
 
 /* playengine.cpp */
-PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading);
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading, gint64 deadline);
 GstState engine_current_state(EnginePriv* p);
 
 #endif

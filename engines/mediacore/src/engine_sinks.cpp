@@ -184,6 +184,14 @@ static gboolean have_display(void)
     return TRUE;
 }
 
+/* A fake sink still takes its buffers at their time, so playback through
+ * it runs in real time, as through a real one. */
+static void sync_fake_sink(GstElement* sink)
+{
+    if (sink && is_factory(sink, "fakesink"))
+        g_object_set(sink, "sync", TRUE, nullptr);
+}
+
 /* The nearest real sink when a platform sink is missing: the overlay, GL,
  * plain X11, or no display at all (frames are still timed). */
 GstElement* sinks_fallback_video_sink(void)
@@ -195,11 +203,9 @@ GstElement* sinks_fallback_video_sink(void)
         sink = gst_element_factory_make("glimagesink", nullptr);
     if (!sink && have_display())
         sink = gst_element_factory_make("ximagesink", nullptr);
-    if (!sink) {
+    if (!sink)
         sink = gst_element_factory_make("fakesink", nullptr);
-        if (sink)
-            g_object_set(sink, "sync", TRUE, nullptr);
-    }
+    sync_fake_sink(sink);
     return sink;
 }
 
@@ -215,10 +221,7 @@ GstElement* sinks_make_video_sink(const gchar* name)
     }
     if (sink && is_factory(sink, "xvimagesink"))
         configure_xv(sink);
-    /* A fake sink still shows frames at their time, so playback through it
-     * runs in real time. */
-    if (sink && is_factory(sink, "fakesink"))
-        g_object_set(sink, "sync", TRUE, nullptr);
+    sync_fake_sink(sink);
     return sink;
 }
 
@@ -229,6 +232,7 @@ GstElement* sinks_make_audio_sink(const gchar* name)
         sink = gst_element_factory_make("autoaudiosink", nullptr);
         MC_LOG("audio sink '%s' does not exist here, using 'autoaudiosink'", name);
     }
+    sync_fake_sink(sink);
     return sink;
 }
 
@@ -281,7 +285,7 @@ void sinks_expose(EnginePriv* p)
     gst_object_unref(sink);
 }
 
-void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay)
+static void apply_subtitle_style(EnginePriv* p, GstElement* overlay)
 {
     g_mutex_lock(&p->lock);
     g_object_set(overlay, "font-desc", p->sub_font, "color", p->sub_color, "outline-color",
@@ -291,8 +295,36 @@ void sinks_apply_subtitle_style(EnginePriv* p, GstElement* overlay)
     g_mutex_unlock(&p->lock);
 }
 
+static GstPadProbeReturn style_on_first_frame(GstPad* pad, GstPadProbeInfo*, gpointer data)
+{
+    GstElement* overlay = gst_pad_get_parent_element(pad);
+    if (overlay) {
+        apply_subtitle_style(static_cast<EnginePriv*>(data), overlay);
+        gst_object_unref(overlay);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
+/* subtitleoverlay gives a text overlay it has just added its own alignments,
+ * so the style is handed over as the first frame reaches the overlay. */
+void sinks_style_new_overlay(EnginePriv* p, GstElement* overlay)
+{
+    GstPad* pad = gst_element_get_static_pad(overlay, "video_sink");
+    if (!pad)
+        return;
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, style_on_first_frame, p, nullptr);
+    gst_object_unref(pad);
+}
+
+/* The font also goes to playbin for the overlays it makes later; playbin's
+ * locks are taken without the engine's, as on the streaming threads. */
 void sinks_apply_subtitle_style_all(EnginePriv* p)
 {
+    g_mutex_lock(&p->lock);
+    gchar* font = g_strdup(p->sub_font);
+    g_mutex_unlock(&p->lock);
+    g_object_set(p->playbin, "subtitle-font-desc", font, nullptr);
+    g_free(font);
     GstIterator* it = gst_bin_iterate_recurse(GST_BIN(p->playbin));
     GValue item = G_VALUE_INIT;
     gboolean done = FALSE;
@@ -301,7 +333,7 @@ void sinks_apply_subtitle_style_all(EnginePriv* p)
         case GST_ITERATOR_OK: {
             GstElement* e = GST_ELEMENT(g_value_get_object(&item));
             if (is_factory(e, "textoverlay"))
-                sinks_apply_subtitle_style(p, e);
+                apply_subtitle_style(p, e);
             g_value_reset(&item);
             break;
         }

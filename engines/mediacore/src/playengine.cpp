@@ -205,14 +205,13 @@ static gboolean any_task_started(GstElement* pipeline)
 }
 
 /* Waits until the pipeline has committed to target, an error was posted, or
- * the state-change timeout has passed. While a file loads, a pipeline whose
+ * the deadline (monotonic time) has passed. While a file loads, a pipeline whose
  * streaming threads have all stopped will never preroll: decodebin can
  * swallow a demuxer's error while it is still plugging it, so that case is
  * turned into the error it stands for instead of waiting out the timeout. */
-PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading)
+PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading, gint64 deadline)
 {
     const gint64 start = g_get_monotonic_time();
-    const gint64 deadline = start + (gint64)p->timeout_ms * 1000;
     gint64 next_check = start + 500 * 1000, idle_since = 0;
     for (;;) {
         GstState cur = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
@@ -303,14 +302,21 @@ static gboolean gl_sink_failed(EnginePriv* p)
     return failed;
 }
 
-static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean load)
+/* The end of the state-change time-out for an operation starting now. */
+static gint64 engine_deadline(EnginePriv* p)
+{
+    return g_get_monotonic_time() + (gint64)p->timeout_ms * 1000;
+}
+
+static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean load, gint64 deadline)
 {
     if (load) {
         set_loading(p, TRUE);
         g_atomic_int_set(&p->at_eos, 0);
     }
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
-    return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE : engine_wait_state(p, target, load);
+    return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
+                                           : engine_wait_state(p, target, load, deadline);
 }
 
 /* The GL sink cannot draw here: from now on the engine uses another one. */
@@ -326,10 +332,16 @@ static gboolean replace_gl_sink(EnginePriv* p)
     return TRUE;
 }
 
+static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, gboolean accurate);
+
 /* Moves the pipeline to target and waits; a failed load is torn down to
- * NULL so the next attempt starts clean. */
+ * NULL so the next attempt starts clean. The whole of it, a failed load's
+ * report and teardown included, stays within the state-change time-out: the
+ * last eighth of it is kept for the report. */
 static PlayEngineResult change_state(EnginePriv* p, GstState target)
 {
+    const gint64 deadline = engine_deadline(p);
+    const gint64 reserve = (gint64)p->timeout_ms * 1000 / 8;
     const gboolean load = engine_current_state(p) <= GST_STATE_READY;
     gchar* uri = nullptr;
     g_object_get(p->playbin, "current-uri", &uri, nullptr);
@@ -347,7 +359,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         if (sinks_gl_unusable(p))
             replace_gl_sink(p);
     }
-    PlayEngineResult res = set_and_wait(p, target, load);
+    PlayEngineResult res = set_and_wait(p, target, load, load ? deadline - reserve : deadline);
     if (res != PLAYENGINE_SUCCESS && load && gl_sink_failed(p)) {
         /* The failed start used up playbin's file: give it again. */
         gchar* suburi = nullptr;
@@ -355,7 +367,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         gst_element_set_state(p->playbin, GST_STATE_NULL);
         if (replace_gl_sink(p)) {
             g_object_set(p->playbin, "uri", uri, "suburi", suburi, nullptr);
-            res = set_and_wait(p, target, load);
+            res = set_and_wait(p, target, load, deadline - reserve);
         }
         g_free(suburi);
     }
@@ -369,18 +381,25 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
              * error first, so the caller hears why. The state change can fail
              * a moment before the streaming thread posts its error; should
              * none come at all, post one, since a failed load must be told. */
-            const gint64 until = g_get_monotonic_time() + 500 * 1000;
+            const gint64 until = MIN(g_get_monotonic_time() + 500 * 1000, deadline - reserve / 2);
             while (!error_was_seen(p) && g_get_monotonic_time() < until)
                 g_usleep(5000);
             if (!error_was_seen(p))
                 GST_ELEMENT_ERROR(p->playbin, STREAM, FAILED,
                                   ("No playable stream could be loaded."),
                                   ("the pipeline failed to preroll without an error"));
-            const gint64 drained = g_get_monotonic_time() + 500 * 1000;
+            const gint64 drained = MIN(g_get_monotonic_time() + 500 * 1000, deadline - reserve / 4);
             while (gst_bus_have_pending(p->bus) && g_get_monotonic_time() < drained)
                 g_usleep(5000);
             gst_element_set_state(p->playbin, GST_STATE_NULL);
         }
+    }
+    /* A rate chosen while nothing was loaded takes effect now that the
+     * pipeline has prerolled, whether pause or play loaded it. */
+    if (res == PLAYENGINE_SUCCESS && load && p->rate != 1.0) {
+        gint64 pos = 0;
+        gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
+        res = do_seek(p, p->rate, (guint64)MAX(pos, 0), TRUE);
     }
     return res;
 }
@@ -412,7 +431,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
     }
     clear_text(p);
     g_atomic_int_set(&p->at_eos, 0);
-    return engine_wait_state(p, cur, FALSE);
+    return engine_wait_state(p, cur, FALSE, engine_deadline(p));
 }
 
 static gint query_n(EnginePriv* p, const char* prop)
@@ -469,9 +488,9 @@ static GstElement* make_text_appsink(EnginePriv* p)
     return sink;
 }
 
-/* Subtitle overlays are created inside playbin when a file is loaded: give
- * each one the configured style, and note typefinding's caps for the
- * container name. */
+/* Subtitle overlays and sinks are created inside playbin when a file is
+ * loaded: each overlay gets the configured style, an Xv sink the window;
+ * typefinding's caps give the container name. */
 static void on_have_type(GstElement*, guint, GstCaps* caps, gpointer data)
 {
     EnginePriv* p = static_cast<EnginePriv*>(data);
@@ -489,7 +508,7 @@ static void on_deep_element_added(GstBin*, GstBin*, GstElement* element, gpointe
         return;
     const gchar* name = GST_OBJECT_NAME(f);
     if (g_str_equal(name, "textoverlay"))
-        sinks_apply_subtitle_style(p, element);
+        sinks_style_new_overlay(p, element);
     else if (g_str_equal(name, "xvimagesink"))
         sinks_apply_overlay(p, element); /* also inside a default autovideosink */
     else if (g_str_equal(name, "typefind"))
@@ -545,13 +564,7 @@ static PlayEngineResult op_play(PlayEngineHandle h)
         if (res != PLAYENGINE_SUCCESS)
             return res;
     }
-    PlayEngineResult res = change_state(p, GST_STATE_PLAYING);
-    if (res == PLAYENGINE_SUCCESS && before <= GST_STATE_READY && p->rate != 1.0) {
-        gint64 pos = 0;
-        gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
-        res = do_seek(p, p->rate, (guint64)MAX(pos, 0), TRUE);
-    }
-    return res;
+    return change_state(p, GST_STATE_PLAYING);
 }
 
 static PlayEngineResult op_pause(PlayEngineHandle h)
@@ -1117,8 +1130,7 @@ static PlayEngineResult op_set_subtitle_font(PlayEngineHandle h, const gchar* de
 {
     if (!desc)
         return PLAYENGINE_ERROR_BAD_PARAM;
-    SUBTITLE_SETTER((g_free(p->sub_font), p->sub_font = g_strdup(desc),
-                     g_object_set(p->playbin, "subtitle-font-desc", desc, nullptr)));
+    SUBTITLE_SETTER((g_free(p->sub_font), p->sub_font = g_strdup(desc)));
 }
 static PlayEngineResult op_set_subtitle_color(PlayEngineHandle h, guint argb)
 {
