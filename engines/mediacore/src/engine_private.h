@@ -55,11 +55,11 @@ struct EnginePriv {
     gdouble rate;
     guint timeout_ms;
 
-    /* Current subtitle text from the appsink text sink. */
+    /* Subtitle lines from the appsink text sink, oldest first (TextCue*).
+     * Kept as a list because after a flushing seek the sink may hand over
+     * lines ahead of their time; the playing position picks the current one. */
     GMutex text_lock;
-    gchar* text;
-    guint64 text_pts;      /* stream time, ns */
-    guint64 text_duration; /* ns, GST_CLOCK_TIME_NONE when open-ended */
+    GQueue texts;
 
     /* Tags posted on the bus for the current file, and the container's
      * caps as typefinding saw them. */

@@ -245,12 +245,26 @@ PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean load
     }
 }
 
+struct TextCue {
+    guint64 pts;      /* stream time, ns */
+    guint64 duration; /* ns, GST_CLOCK_TIME_NONE when open-ended */
+    gchar* text;
+};
+
+static void free_cue(gpointer data)
+{
+    TextCue* cue = static_cast<TextCue*>(data);
+    g_free(cue->text);
+    g_free(cue);
+}
+
+/* Bounds the lines held at once: a whole subtitle file can arrive in one go. */
+static const guint MAX_TEXT_CUES = 65536;
+
 static void clear_text(EnginePriv* p)
 {
     g_mutex_lock(&p->text_lock);
-    g_clear_pointer(&p->text, g_free);
-    p->text_pts = 0;
-    p->text_duration = 0;
+    g_queue_clear_full(&p->texts, free_cue);
     g_mutex_unlock(&p->text_lock);
 }
 
@@ -429,7 +443,6 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         MC_WARN("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
         return PLAYENGINE_FAILURE;
     }
-    clear_text(p);
     g_atomic_int_set(&p->at_eos, 0);
     return engine_wait_state(p, cur, FALSE, engine_deadline(p));
 }
@@ -459,18 +472,29 @@ static GstFlowReturn on_text_sample(GstAppSink* sink, gpointer data)
             if (GST_CLOCK_TIME_IS_VALID(st))
                 pts = st;
         }
-        gchar* text = g_strndup((const gchar*)map.data, map.size);
-        g_strchomp(text);
-        g_mutex_lock(&p->text_lock);
-        g_free(p->text);
-        p->text = text;
-        p->text_pts = GST_CLOCK_TIME_IS_VALID(pts) ? pts : 0;
-        p->text_duration = GST_BUFFER_DURATION(buf);
-        g_mutex_unlock(&p->text_lock);
+        TextCue* cue = g_new(TextCue, 1);
+        cue->pts = GST_CLOCK_TIME_IS_VALID(pts) ? pts : 0;
+        cue->duration = GST_BUFFER_DURATION(buf);
+        cue->text = g_strchomp(g_strndup((const gchar*)map.data, map.size));
         gst_buffer_unmap(buf, &map);
+        g_mutex_lock(&p->text_lock);
+        if (p->texts.length < MAX_TEXT_CUES)
+            g_queue_push_tail(&p->texts, cue);
+        else
+            free_cue(cue);
+        g_mutex_unlock(&p->text_lock);
     }
     gst_sample_unref(sample);
     return GST_FLOW_OK;
+}
+
+/* Lines held from before a flush (a seek) are no longer current; those
+ * after it may arrive before the seek call returns, so clear here. */
+static GstPadProbeReturn on_text_flush(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
+        clear_text(static_cast<EnginePriv*>(data));
+    return GST_PAD_PROBE_OK;
 }
 
 static GstElement* make_text_appsink(EnginePriv* p)
@@ -485,6 +509,11 @@ static GstElement* make_text_appsink(EnginePriv* p)
     /* Synchronised, so a text arrives when it is due; not prerolling, since
      * subtitle streams are sparse. */
     g_object_set(sink, "sync", TRUE, "async", FALSE, "max-buffers", 4, "drop", TRUE, nullptr);
+    GstPad* pad = gst_element_get_static_pad(sink, "sink");
+    if (pad) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_FLUSH, on_text_flush, p, nullptr);
+        gst_object_unref(pad);
+    }
     return sink;
 }
 
@@ -1214,14 +1243,21 @@ static PlayEngineResult op_get_subtitle_text(PlayEngineHandle h, gchar* buffer, 
         return PLAYENGINE_SUCCESS;
     gint64 pos = -1;
     gboolean have_pos = gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos);
+    if (!have_pos || pos < 0)
+        return PLAYENGINE_SUCCESS;
+    const guint64 due = (guint64)pos + 50 * GST_MSECOND;
     g_mutex_lock(&p->text_lock);
-    if (p->text && have_pos && (guint64)pos + 50 * GST_MSECOND >= p->text_pts &&
-        (!GST_CLOCK_TIME_IS_VALID(p->text_duration) || (guint64)pos < p->text_pts + p->text_duration)) {
-        metadata_copy_text(buffer, size, p->text);
+    /* A line is superseded once the next one has started. */
+    while (p->texts.length > 1 && static_cast<TextCue*>(g_queue_peek_nth(&p->texts, 1))->pts <= due)
+        free_cue(g_queue_pop_head(&p->texts));
+    const TextCue* cue = static_cast<const TextCue*>(g_queue_peek_head(&p->texts));
+    if (cue && due >= cue->pts &&
+        (!GST_CLOCK_TIME_IS_VALID(cue->duration) || (guint64)pos < cue->pts + cue->duration)) {
+        metadata_copy_text(buffer, size, cue->text);
         if (pts)
-            *pts = p->text_pts;
+            *pts = cue->pts;
         if (duration)
-            *duration = GST_CLOCK_TIME_IS_VALID(p->text_duration) ? p->text_duration : 0;
+            *duration = GST_CLOCK_TIME_IS_VALID(cue->duration) ? cue->duration : 0;
     }
     g_mutex_unlock(&p->text_lock);
     return PLAYENGINE_SUCCESS;
@@ -1278,7 +1314,7 @@ static void free_priv(EnginePriv* p)
     if (p->frames)
         g_ptr_array_unref(p->frames);
     g_free(p->album_art);
-    g_free(p->text);
+    g_queue_clear_full(&p->texts, free_cue);
     g_free(p->sub_font);
     g_rec_mutex_clear(&p->api_lock);
     g_mutex_clear(&p->lock);
