@@ -47,12 +47,20 @@ static gboolean ensure_gst(void)
 
 /* ---------------------------------------------------------------- events */
 
-static void emit_event(EnginePriv* p, EventType type, void* data)
+/* The handler can be replaced or cleared while events go out. */
+static PlayEngineEventHandler registered_handler(EnginePriv* p, void** context)
 {
     g_mutex_lock(&p->lock);
     PlayEngineEventHandler handler = p->ev_handler;
-    void* context = p->ev_context;
+    *context = p->ev_context;
     g_mutex_unlock(&p->lock);
+    return handler;
+}
+
+static void emit_event(EnginePriv* p, EventType type, void* data)
+{
+    void* context = nullptr;
+    PlayEngineEventHandler handler = registered_handler(p, &context);
     if (handler)
         handler(context, type, data);
 }
