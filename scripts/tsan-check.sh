@@ -9,7 +9,9 @@
 #   made in the adapter or the camera (lib/, korincamera/) fails the run. Reports inside
 #   the engines and in the test's hand-over through Qt's event queue are
 #   counted and listed only: their ordering goes through GLib and GStreamer
-#   queues and locks, which ThreadSanitizer cannot see, so they need reading.
+#   queues and locks, which ThreadSanitizer cannot see, so they need reading;
+#   those read and found ordered are suppressed by function in tsan.supp,
+#   with the primitive that orders them.
 # Needs xvfb-run (the real-engine test uses X11).
 #   bash scripts/tsan-check.sh [build-folder]
 set -uo pipefail

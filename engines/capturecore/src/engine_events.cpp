@@ -24,23 +24,28 @@ gpointer bus_thread_main(gpointer data)
     return nullptr;
 }
 
+/* Waits for the next item and takes it off the queue. */
+EvItem next_event(Engine *e)
+{
+    EvItem *it = static_cast<EvItem *>(g_async_queue_pop(e->evq));
+    EvItem copy = *it;
+    g_free(it);
+    return copy;
+}
+
 gpointer event_thread_main(gpointer data)
 {
     Engine *e = static_cast<Engine *>(data);
     for (;;) {
-        EvItem *it = static_cast<EvItem *>(g_async_queue_pop(e->evq));
-        EvKind kind = it->kind;
-        REuint32 code = it->code;
-        guint gen = it->gen;
-        g_free(it);
-        if (kind == EV_QUIT)
+        const EvItem it = next_event(e);
+        if (it.kind == EV_QUIT)
             break;
         /* The handler learns of the limit or error only once the file is
          * final, so whatever it does next sees a complete recording.  A
          * recording the caller stopped meanwhile needs no event. */
-        if (kind == EV_FINISH && record_finish(e, true, gen) != CC_OK)
+        if (it.kind == EV_FINISH && record_finish(e, true, it.gen) != CC_OK)
             continue;
-        events_deliver(e, code, nullptr);
+        events_deliver(e, it.code, nullptr);
     }
     return nullptr;
 }

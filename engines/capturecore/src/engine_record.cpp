@@ -259,12 +259,11 @@ gboolean on_size_check(gpointer data)
     r->size_seen_at = now;
     /* Room for what is still buffered in the muxer and the file sink, half a
      * second of data in flight, and an index written at the end. */
+    g_mutex_lock(&r->e->rlock); /* frames grows on the streaming thread */
     guint64 margin = 128 * 1024 + (guint64)(r->byte_rate * 0.5) + r->frames * 16;
-    if (size + margin >= r->max_size) {
-        g_mutex_lock(&r->e->rlock);
+    if (size + margin >= r->max_size)
         post_limit(r, RE_EVENT_MAX_FILESIZE);
-        g_mutex_unlock(&r->e->rlock);
-    }
+    g_mutex_unlock(&r->e->rlock);
     return G_SOURCE_CONTINUE;
 }
 

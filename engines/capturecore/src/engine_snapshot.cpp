@@ -53,9 +53,8 @@ bool write_file_durably(const char *path, const guint8 *data, gsize size)
     return ok;
 }
 
-} // namespace
-
-void snapshot_frame_arrived(Engine *e, GstSample *sample)
+/* Keeps the frame for snapshots; whether the caller wants it as a preview buffer. */
+bool keep_frame(Engine *e, GstSample *sample)
 {
     g_mutex_lock(&e->flock);
     if (e->last_sample)
@@ -64,8 +63,14 @@ void snapshot_frame_arrived(Engine *e, GstSample *sample)
     e->frames++;
     g_cond_broadcast(&e->fcond);
     g_mutex_unlock(&e->flock);
+    return g_atomic_int_get(&e->want_pbuf) != 0;
+}
 
-    if (!g_atomic_int_get(&e->want_pbuf))
+} // namespace
+
+void snapshot_frame_arrived(Engine *e, GstSample *sample)
+{
+    if (!keep_frame(e, sample))
         return;
     GstVideoInfo info;
     GstCaps *caps = gst_sample_get_caps(sample);

@@ -47,12 +47,20 @@ static gboolean ensure_gst(void)
 
 /* ---------------------------------------------------------------- events */
 
-static void emit_event(EnginePriv* p, EventType type, void* data)
+/* The handler can be replaced or cleared while events go out. */
+static PlayEngineEventHandler registered_handler(EnginePriv* p, void** context)
 {
     g_mutex_lock(&p->lock);
     PlayEngineEventHandler handler = p->ev_handler;
-    void* context = p->ev_context;
+    *context = p->ev_context;
     g_mutex_unlock(&p->lock);
+    return handler;
+}
+
+static void emit_event(EnginePriv* p, EventType type, void* data)
+{
+    void* context = nullptr;
+    PlayEngineEventHandler handler = registered_handler(p, &context);
     if (handler)
         handler(context, type, data);
 }
@@ -283,14 +291,24 @@ static void use_flip_filter(EnginePriv* p, gboolean on)
     p->flip_installed = on;
 }
 
+/* The bus sync handler looks at video_sink from streaming threads. */
+static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
+{
+    GstElement* ref = sink ? GST_ELEMENT(gst_object_ref(sink)) : nullptr;
+    g_mutex_lock(&p->lock);
+    GstElement* old = p->video_sink;
+    p->video_sink = ref;
+    g_mutex_unlock(&p->lock);
+    if (old)
+        gst_object_unref(old);
+}
+
 /* Makes sink the pipeline's video sink, with the display settings in force. */
 static void install_video_sink(EnginePriv* p, GstElement* sink)
 {
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
         g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
-    if (p->video_sink)
-        gst_object_unref(p->video_sink);
-    p->video_sink = GST_ELEMENT(gst_object_ref(sink));
+    set_video_sink_ref(p, sink);
     g_object_set(p->playbin, "video-sink", sink, nullptr);
     sinks_apply_overlay(p, sink);
     if (g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(sink)), "glimagesink"))
@@ -1084,7 +1102,7 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
     if (!sink && name)
         return PLAYENGINE_FAILURE;
     if (!sink) { /* back to the engine's default */
-        g_clear_pointer(&p->video_sink, gst_object_unref);
+        set_video_sink_ref(p, nullptr);
         g_object_set(p->playbin, "video-sink", nullptr, nullptr);
         return PLAYENGINE_SUCCESS;
     }
