@@ -10,8 +10,8 @@ pkgs=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
   gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-alsa
-  libgl1-mesa-dri xvfb xauth x11-utils imagemagick librsvg2-bin fonts-dejavu-core time bc python3
-  valgrind
+  libgl1-mesa-dri xvfb xauth x11-utils imagemagick librsvg2-bin fonts-dejavu-core time bc
+  valgrind python3
 )
 missing=()
 for p in "${pkgs[@]}"; do

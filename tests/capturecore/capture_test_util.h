@@ -14,7 +14,6 @@
 #include <QWaitCondition>
 #include <QtTest>
 
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -24,6 +23,7 @@
 #include <initializer_list>
 
 #include "recorderengine.h"
+#include "../xwindow.h"
 
 /* Events as the handler saw them, from the engine's threads; preview buffers
  * are only counted (complete I420 ones) with the width of the last. */
@@ -224,28 +224,5 @@ inline Decoded decodeVideo(const QString &path)
     d.ok = d.frames > 0 && d.error.isEmpty();
     return d;
 }
-
-/* A plain X11 window on the test display, as the camera's preview widget. */
-struct TestWindow {
-    Display *dpy = nullptr;
-    Window win = 0;
-    bool open(int w, int h)
-    {
-        dpy = XOpenDisplay(nullptr);
-        if (!dpy)
-            return false;
-        win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, w, h, 0, 0, 0x000818);
-        XMapWindow(dpy, win);
-        XSync(dpy, False);
-        return true;
-    }
-    ~TestWindow()
-    {
-        if (dpy) {
-            XDestroyWindow(dpy, win);
-            XCloseDisplay(dpy);
-        }
-    }
-};
 
 #endif

@@ -19,8 +19,8 @@ private slots:
 void TestCaptureApi::adapterStartupAndPreview()
 {
     qputenv("COLORKEY", "00010203");
-    TestWindow w;
-    QVERIFY2(w.open(400, 300), "needs an X display (run under xvfb-run)");
+    XWindow w(400, 300, 0x000818);
+    QVERIFY2(w.ok(), "needs an X display (run under xvfb-run)");
     EventLog log;
     RecorderEngine *e = startEngine(&log, w.win);
     QVERIFY(e);

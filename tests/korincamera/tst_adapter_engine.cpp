@@ -1,12 +1,12 @@
 // The adapter driving the real recorder engine (its test pattern, as with no
-// camera): start-up and a 2 s recording with a pause that plays, with the
-// signals of each. Its thumbnail and snapshots are seen in camera_window.
+// camera): start-up and a 2 s recording with a pause, with the signals of
+// each. Recordings that play are checked in capture_record (a pause leaves
+// no gap) and camera_window; thumbnails and snapshots in camera_window.
 #include <QtTest>
 #include <QWidget>
 
 #include "engine_adapter.h"
 #include "engine_jobs.h"
-#include "playcheck.h"
 
 class TestAdapterEngine : public QObject
 {
@@ -80,11 +80,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_log.contains("done 2 0"), 15000);
         QCOMPARE(m_log, QStringList({"state 2", "state 3", "done 0 0", "state 2", "time", "state 1", "done 2 0"}));
         QCOMPARE(EngineAdapter::m_engineState.load(), PREVIREW);
-
-        const PlayCheck c = checkPlays(clip);
-        QVERIFY(c.opened);
-        QCOMPARE(c.videoTracks, 1);
-        QVERIFY2(c.seconds > 1.4 && c.seconds < 3.5, QByteArray::number(c.seconds));
+        QVERIFY(QFileInfo(clip).size() > 0);
     }
 };
 

@@ -15,7 +15,8 @@
 #   ten-audio.mka        1 s, ten audio streams
 set -euo pipefail
 out=${1:?usage: make-player-media.sh OUTDIR}
-STAMP=6
+STAMP=7
+here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out/dir/sub" "$out/subs/v1.2"
 cd "$out"
 if [[ -f .stamp && $(cat .stamp) == "$STAMP" ]]; then
@@ -84,22 +85,10 @@ gst-launch-1.0 -q videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=6
   ! filesink location=cover.png
 gst-launch-1.0 -q audiotestsrc num-buffers=150 samplesperbuffer=960 ! audio/x-raw,rate=48000,channels=2 \
   ! lamemp3enc ! filesink location=song.raw.mp3
-# ID3v2.3 tags with text frames (and a picture for song.mp3), written by hand.
-python3 - <<'PY'
-import struct
-def frame(fid, body): return fid.encode() + struct.pack(">I", len(body)) + b"\0\0" + body
-def text(fid, t): return frame(fid, b"\0" + t.encode("latin-1"))
-png = open("cover.png", "rb").read()
-frames = (text("TIT2", "Korin Test Song") + text("TPE1", "Korin Band") + text("TALB", "Test Album")
-          + text("TYER", "2024") + text("TCON", "Ambient")
-          + frame("APIC", b"\0image/png\0\x03\0" + png))
-def write(name, frames):
-    n = len(frames)
-    size = bytes([(n >> 21) & 0x7f, (n >> 14) & 0x7f, (n >> 7) & 0x7f, n & 0x7f])
-    open(name, "wb").write(b"ID3\x03\0\0" + size + frames + open("song.raw.mp3", "rb").read())
-write("song.mp3", frames)
-write("bare.mp3", text("TIT2", "Bare Song") + text("TPE1", "Nobody"))
-PY
+tag() { python3 "$here/../media/tag-audio.py" "$@"; }
+tag song.raw.mp3 song.mp3 cover.png title="Korin Test Song" artist="Korin Band" album="Test Album" \
+  year=2024 genre=Ambient
+tag song.raw.mp3 bare.mp3 - title="Bare Song" artist=Nobody
 rm -f song.raw.mp3
 tenaudio="matroskamux name=m ! filesink location=ten-audio.mka.part"
 for i in 0 1 2 3 4 5 6 7 8 9; do

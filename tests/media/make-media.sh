@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# make-media.sh OUTDIR [GEN_TAGGED_AUDIO]
+# make-media.sh OUTDIR
 #
 # Makes the media the engine tests play, with GStreamer only. Every file is
 # small and short; the whole set takes a few seconds. A stamp file records a
@@ -15,7 +15,7 @@
 #   tagged.ogg      3 s Vorbis with title/artist/album
 #   tone.wav        2 s PCM
 #   tagged.mp3, tagged.flac  3 s with tags, a comment longer than 256 bytes
-#                   and a 64x48 JPEG front cover (made by gen_tagged_audio)
+#                   and a 64x48 JPEG front cover (tagged by tag-audio.py)
 #   subs.mp4 + subs.srt  5 s clip, text "Hello" 0.5-1.5 s and the two lines
 #                   "Two" / "Lines" 3.0-4.0 s, nothing in between (and a last
 #                   cue at 4.5-4.9 s)
@@ -27,13 +27,10 @@
 set -euo pipefail
 
 # Bump when the set of media or how they are made changes.
-STAMP_VERSION=6
+STAMP_VERSION=7
 
-out=${1:?usage: make-media.sh OUTDIR [GEN_TAGGED_AUDIO]}
-gen=${2:-}
-if [[ -z $gen ]]; then
-  gen=$(dirname "$0")/gen_tagged_audio
-fi
+out=${1:?usage: make-media.sh OUTDIR}
+tagger=$(cd "$(dirname "$0")" && pwd)/tag-audio.py
 
 mkdir -p "$out"
 cd "$out"
@@ -138,12 +135,23 @@ launch audiotestsrc num-buffers=100 samplesperbuffer=441 ! audio/x-raw,format=S1
   wavenc ! filesink location=tone.wav.part
 mv tone.wav.part tone.wav
 
-if [[ ! -x $gen ]]; then
-  echo "make-media.sh: generator $gen not found" >&2
-  exit 1
-fi
-"$gen" tagged.mp3.part.mp3 && mv tagged.mp3.part.mp3 tagged.mp3
-"$gen" tagged.flac.part.flac && mv tagged.flac.part.flac tagged.flac
+# Tagged with a cover and a comment longer than any fixed text field: in FLAC
+# of two-byte characters (a reader must cut at a character boundary), in MP3
+# (Latin-1 frames) of 300 digits.
+launch videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=64,height=48 ! jpegenc \
+  ! filesink location=cover.jpg
+tone="audiotestsrc num-buffers=300 samplesperbuffer=441 freq=660 ! audio/x-raw,rate=44100,channels=2 ! audioconvert"
+launch $tone ! lamemp3enc target=bitrate bitrate=128 ! filesink location=tone.mp3
+launch $tone ! flacenc ! filesink location=tone.flac
+digits=$(for i in {0..299}; do printf %d $(( i % 10 )); done)
+accents=$(printf '\xc3\xa9%.0s' {1..200})
+for f in mp3 flac; do
+  comment=$([[ $f == mp3 ]] && echo "$digits" || echo "$accents")
+  python3 "$tagger" tone.$f tagged.$f.part cover.jpg title="Korin Test Title" artist="Korin Test Artist" \
+    album="Korin Test Album" genre=Test comment="$comment"
+  mv tagged.$f.part tagged.$f
+done
+rm -f tone.mp3 tone.flac cover.jpg
 
 # A recording cut short: an MKV is readable up to its last whole cluster.
 size=$(stat -c %s clip.mkv)

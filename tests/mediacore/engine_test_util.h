@@ -1,6 +1,6 @@
 /*
  * Helpers shared by the play engine tests: generated media, an event
- * recorder, an owning engine handle, polling waits and a plain X11 window.
+ * recorder, an owning engine handle and polling waits.
  */
 #ifndef KORIN_ENGINE_TEST_UTIL_H
 #define KORIN_ENGINE_TEST_UTIL_H
@@ -10,13 +10,13 @@
 #include <QWaitCondition>
 #include <QtTest>
 
-#include <X11/Xlib.h>
-
 #include <atomic>
 #include <functional>
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#include "../xwindow.h"
 
 /* Calls a slot of the table with the table itself as handle. */
 #define ENG(e, slot, ...) ((e)->slot((e), ##__VA_ARGS__))
@@ -185,33 +185,6 @@ inline bool returnsWithin(int ms, std::function<void()> fn)
     delete t;
     return true;
 }
-
-/* A plain mapped X11 window, as the programs hand their video area over. */
-class XWindow {
-public:
-    XWindow()
-    {
-        // The X server here sometimes refuses a quick reconnection: retry.
-        for (int attempt = 0; attempt < 20 && !(dpy = XOpenDisplay(nullptr)); attempt++)
-            QThread::msleep(50);
-        if (dpy) {
-            win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 320, 240, 0, 0, 0);
-            XMapWindow(dpy, win);
-            XSync(dpy, False);
-        }
-    }
-    ~XWindow()
-    {
-        if (dpy)
-            XCloseDisplay(dpy); // destroys the window too
-    }
-    bool ok() const { return dpy && win; }
-    guintptr id() const { return (guintptr)win; }
-
-private:
-    Display* dpy = nullptr;
-    Window win = 0;
-};
 
 /* get_metadata into a record pre-filled with garbage; every text must end in NUL. */
 #define FETCH_METADATA(e, m)                                                                   \
