@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fnmatch.h>
+#include <locale.h>
 #include <sys/stat.h>
 
 QMutex ReadDir::quitMutex;
@@ -271,6 +272,10 @@ void ReadDir::run()
         if (DIR* handle = ::opendir(path.constData()))
             open.append({handle, path, QFile::decodeName(path) + QLatin1Char('/')});
     };
+    // The names fnmatch() sees are plain ASCII: in the C locale it skips its
+    // wide-character conversion (a good part of a large scan).
+    static const locale_t cLocale = ::newlocale(LC_CTYPE_MASK, "C", locale_t(nullptr));
+    const locale_t previous = cLocale ? ::uselocale(cLocale) : locale_t(nullptr);
     enter(QFile::encodeName(QDir(m_dirPath).absolutePath()));
     while (!open.isEmpty() && !getNeedQuit()) {
         const dirent* entry = ::readdir(open.last().handle);
@@ -302,6 +307,8 @@ void ReadDir::run()
     }
     for (const Open& o : qAsConst(open))
         ::closedir(o.handle);
+    if (cLocale)
+        ::uselocale(previous);
     if (getNeedQuit()) {
         m_medialist.clear();
         return;
