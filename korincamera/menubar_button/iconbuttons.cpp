@@ -2,34 +2,15 @@
 
 #include <QPainter>
 
-namespace {
-void paintIcon(QWidget* w, const QImage& icon)
-{
-    QPainter painter(w);
-    painter.drawImage(0, 0, icon.scaled(w->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
-}
-}
-
-EffectSettings::EffectSettings(QWidget* parent)
+IconButton::IconButton(const QString& icon, int side, QWidget* parent)
     : QToolButton(parent)
-    , m_icon(":/image/effects.png")
+    , m_icon(icon)
 {
-    setStyleSheet("QToolButton {border: none;min-height: 60px;min-width:60px}");
+    setStyleSheet(QStringLiteral("QToolButton {border: none;min-height: %1px;min-width:%1px}").arg(side));
 }
 
-void EffectSettings::paintEvent(QPaintEvent*)
+void IconButton::paintEvent(QPaintEvent*)
 {
-    paintIcon(this, m_icon);
-}
-
-AppSettings::AppSettings(QWidget* parent)
-    : QToolButton(parent)
-    , m_icon(":/image/settings.png")
-{
-    setStyleSheet("QToolButton {border: none;min-height: 65px;min-width:65px}");
-}
-
-void AppSettings::paintEvent(QPaintEvent*)
-{
-    paintIcon(this, m_icon);
+    QPainter painter(this);
+    painter.drawImage(0, 0, m_icon.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
 }

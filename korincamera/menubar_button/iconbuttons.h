@@ -4,12 +4,12 @@
 #include <QImage>
 #include <QToolButton>
 
-// Opens the effects dialog.
-class EffectSettings : public QToolButton
+// A borderless square tool button drawn as one picture filling it.
+class IconButton : public QToolButton
 {
     Q_OBJECT
 public:
-    explicit EffectSettings(QWidget* parent = nullptr);
+    IconButton(const QString& icon, int side, QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -18,18 +18,26 @@ private:
     QImage m_icon;
 };
 
-// Opens the application settings dialog.
-class AppSettings : public QToolButton
+// Opens the effects dialog.
+class EffectSettings : public IconButton
 {
     Q_OBJECT
 public:
-    explicit AppSettings(QWidget* parent = nullptr);
+    explicit EffectSettings(QWidget* parent = nullptr)
+        : IconButton(QStringLiteral(":/image/effects.png"), 60, parent)
+    {
+    }
+};
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QImage m_icon;
+// Opens the application settings dialog.
+class AppSettings : public IconButton
+{
+    Q_OBJECT
+public:
+    explicit AppSettings(QWidget* parent = nullptr)
+        : IconButton(QStringLiteral(":/image/settings.png"), 65, parent)
+    {
+    }
 };
 
 #endif
