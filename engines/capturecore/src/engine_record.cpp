@@ -911,8 +911,7 @@ REresult record_start(Engine *e)
                 target_ok = can_write_file(r->path);
         }
         if (!target_ok) {
-            r->created_file = false;
-            free_recording(r);
+            discard(e, r);
             return CC_FAIL;
         }
     }
@@ -922,8 +921,7 @@ REresult record_start(Engine *e)
         cc_warn("start: the capture pipeline has not negotiated yet");
         if (vcaps)
             gst_caps_unref(vcaps);
-        r->created_file = false;
-        free_recording(r);
+        discard(e, r); /* also removes the file the target check made */
         return CC_FAIL;
     }
     bool ok = build_recording(r, ct, vc, vcaps);
