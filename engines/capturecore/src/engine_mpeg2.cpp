@@ -122,8 +122,7 @@ bool open_codec(Mpeg2 *m, int w, int h, int fn, int fd, guint bitrate, guint gop
     m->ctx->bit_rate = bitrate;
     m->ctx->gop_size = (int)gop;
     m->ctx->max_b_frames = 0; /* nothing held back: a stop ends with the last picture */
-    m->ctx->thread_count = 2;
-    m->ctx->thread_type = FF_THREAD_SLICE;
+    m->ctx->thread_count = 1;
     m->frame->width = w;
     m->frame->height = h;
     m->frame->format = AV_PIX_FMT_YUV420P;

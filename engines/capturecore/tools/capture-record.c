@@ -124,6 +124,8 @@ int main(int argc, char **argv)
         }
         printf("snapshot latency: mean %.1f ms, worst %.1f ms over %u\n", total / nsnap, worst, nsnap);
     }
+    if (times > 1)
+        printf("rss before recording %ld kB\n", rss_kb());
     for (unsigned i = 0; out && strcmp(out, "-") != 0 && i < times; i++) {
         if (e->set_output_file_path(e, out) || e->start(e)) {
             fprintf(stderr, "capture-record: start failed\n");
