@@ -119,6 +119,15 @@ inline REresult startAt(RecorderEngine *e, const QString &path)
     return r ? r : e->start(e);
 }
 
+/* Waits until the recording holds s seconds by the engine's media time. */
+inline bool recordedFor(RecorderEngine *e, double s)
+{
+    return QTest::qWaitFor([e, s] {
+        REtime us = 0;
+        return e->get_media_time(e, &us) == 0 && us >= s * 1e6;
+    }, 30000);
+}
+
 /* Index of the first call that was accepted, or -1 when all were refused. */
 inline int firstAccepted(std::initializer_list<REresult> results)
 {

@@ -78,8 +78,7 @@ void TestCaptureLimits::splitBySizeAndCount()
     QCOMPARE(e->set_max_file_size_bytes(e, limit), 0u);
     QCOMPARE(e->set_file_count(e, 3), 0u);
     QCOMPARE(startAt(e, path), 0u);
-    QVERIFY(log.waitFor(RE_EVENT_MAX_FILESIZE, 30000));
-    QThread::msleep(500);
+    QVERIFY(log.waitFor(RE_EVENT_MAX_FILESIZE, 30000)); /* the handler has stopped it by then */
     QStringList segs = QDir(dir.path() + "/rec").entryList(QDir::Files, QDir::Name);
     QCOMPARE(segs, (QStringList{"rec_001.ts", "rec_002.ts", "rec_003.ts"}));
     double total = 0;
@@ -122,7 +121,7 @@ void TestCaptureLimits::killedRecordingPlays()
     QVERIFY(p.waitForStarted());
     QVERIFY(p.waitForReadyRead(10000));
     QVERIFY(p.readAllStandardOutput().contains("recording"));
-    QThread::msleep(4000);
+    QThread::msleep(4000); /* what it records: nothing tells the file's length from outside */
     p.kill(); /* SIGKILL: nothing gets finalised */
     QVERIFY(p.waitForFinished(5000));
     Discovered d = discover(path);

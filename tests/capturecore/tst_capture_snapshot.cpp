@@ -104,7 +104,7 @@ void TestCaptureSnapshot::sizePathAndFormat()
     QCOMPARE(e->set_snapshot_output_file(e, during.toUtf8().constData()), 0u);
     QCOMPARE(e->take_snapshot(e), 0u);
     QCOMPARE(QImage(during).size(), QSize(1280, 720));
-    QThread::msleep(500);
+    QVERIFY(recordedFor(e, 0.5));
     QCOMPARE(e->stop(e), 0u);
     QCOMPARE(e->disable_viewfinder(e, 0), 0u);
     QVERIFY(discover(rec).ok);
