@@ -1,19 +1,75 @@
 /* The engine as the camera's adapter drives it: start-up with defaults and a
- * preview window, the capability walk, and every kind of bad call. */
+ * preview window, the capability walk, a camera mode the source lacks, every
+ * kind of bad call; and snapshots, complete pictures of the chosen size with
+ * the time stamp and the effects visible in them. */
 #include "capture_test_util.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
+
+namespace {
+
+/* Share of columns whose brightness changes down the region: the test
+ * pattern's bars are vertical (and scroll sideways), so an untouched
+ * picture scores near zero. */
+double bentColumns(const QImage &img, QRect r)
+{
+    int bent = 0, n = 0;
+    for (int x = r.left(); x <= r.right(); x += 2) {
+        int lo = 255, hi = 0;
+        for (int y = r.top(); y <= r.bottom(); y++) {
+            int g = qGray(img.pixel(x, y));
+            lo = qMin(lo, g);
+            hi = qMax(hi, g);
+        }
+        bent += hi - lo > 20;
+        n++;
+    }
+    return n ? double(bent) / n : 0;
+}
+
+/* Mean difference between a pixel and its mirror image across the middle. */
+double asymmetry(const QImage &img, QRect r)
+{
+    double sum = 0;
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); y += 2)
+        for (int x = 0; x < img.width() / 2; x += 2) {
+            sum += qAbs(qGray(img.pixel(x, y)) - qGray(img.pixel(img.width() - 1 - x, y)));
+            n++;
+        }
+    return n ? sum / n : 0;
+}
+
+} // namespace
+
 
 class TestCaptureApi : public QObject {
     Q_OBJECT
+    QTemporaryDir dir;
+    EventLog log; /* of the snapshot tests' engine */
+    RecorderEngine *e = nullptr;
+
+    QImage snap(const QString &name)
+    {
+        QString path = dir.path() + "/" + name;
+        if (e->set_output_file_path(e, path.toUtf8().constData()) || e->take_snapshot(e))
+            return QImage();
+        return QImage(path);
+    }
+
 private slots:
     void initTestCase() { gst_init(nullptr, nullptr); }
+    void cleanupTestCase() { endEngine(e); }
     void adapterStartupAndPreview();
     void badInput();
     void unusableCamera();
-    void audioQueriesAndAmplitude();
+    void sizePathAndFormat();
+    void timeStampIsBurnedIn();
+    void effectsChangeThePicture_data();
+    void effectsChangeThePicture();
 };
 
 void TestCaptureApi::adapterStartupAndPreview()
@@ -24,6 +80,7 @@ void TestCaptureApi::adapterStartupAndPreview()
     EventLog log;
     RecorderEngine *e = startEngine(&log, w.win);
     QVERIFY(e);
+    QCOMPARE(e->set_audio_source(e, 2), 0u); /* a generated tone stands in for a microphone */
     QCOMPARE(e->prepare(e), 0u);
 
     /* The walk the adapter makes: until 10, with the test pattern's sizes. */
@@ -35,12 +92,6 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(r, RE_NO_MORE_CAPABILITIES);
     for (const char *want : {"640x480@30", "1280x720@30", "1920x1080@30"})
         QVERIFY2(caps.contains(want), qPrintable(caps.join(' ')));
-
-    RERawVideoSettings fmt;
-    QCOMPARE(e->get_preview_buffer_format(e, &fmt), 0u);
-    QCOMPARE(fmt.width, 640u); /* all-zero output settings: the engine's default */
-    QCOMPARE(fmt.height, 480u);
-    QCOMPARE(fmt.framesPerSecond, 30u);
 
     /* Colours seen in the window from column x0 on: the picture's bars, or
      * only the window's own background. */
@@ -56,13 +107,6 @@ void TestCaptureApi::adapterStartupAndPreview()
     };
     /* The preview really is drawn into the window: colour bars, not one colour. */
     QTRY_VERIFY2_WITH_TIMEOUT(colours(0) > 4, "preview window shows no picture", 3000);
-
-    /* Preview buffers on request, in the announced format. */
-    QCOMPARE(log.previews.load(), 0);
-    QCOMPARE(e->need_preview_buffer(e, 1), 0u);
-    QTRY_VERIFY_WITH_TIMEOUT(log.previews.load() >= 5, 3000);
-    QCOMPARE(log.previewWidth.load(), 640u);
-    QCOMPARE(e->need_preview_buffer(e, 0), 0u);
 
     /* Hidden viewfinder while a recording goes on: the picture leaves the
      * window and comes back inside the new region, then the whole window
@@ -87,7 +131,7 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(e->stop(e), 0u);
     Discovered d = discover(clip);
     Decoded v = decodeVideo(clip);
-    QVERIFY2(d.ok && d.duration > 1.0, qPrintable(d.text));
+    QVERIFY2(d.ok && d.duration > 1.0 && d.text.contains(" audio #"), qPrintable(d.text));
     QVERIFY2(v.ok && v.maxGap < 0.1, qPrintable(QString("gap of %1 s").arg(v.maxGap)));
 
     /* Close and prepare again. */
@@ -212,43 +256,91 @@ void TestCaptureApi::unusableCamera()
     endEngine(e);
 }
 
-void TestCaptureApi::audioQueriesAndAmplitude()
+void TestCaptureApi::sizePathAndFormat()
 {
-    QTemporaryDir dir;
-    EventLog log;
-    RecorderEngine *e = startEngine(&log);
+    e = startEngine(&log);
     QVERIFY(e);
-    QVector<REuint32> rates, channels;
-    REuint32 v = 0;
-    for (REuint32 i = 0; e->get_audio_supported_sample_rate(e, i, &v) == 0 && i < 50; i++)
-        rates.append(v);
-    for (REuint32 i = 0; e->get_audio_supported_channel(e, i, &v) == 0 && i < 50; i++)
-        channels.append(v);
-    QVERIFY(rates.contains(44100) && rates.contains(48000));
-    QCOMPARE(channels, (QVector<REuint32>{1, 2}));
-    for (REuint32 r : rates)
-        QCOMPARE(e->set_audio_sample_rate(e, r), 0u);
-
-    /* A generated tone stands in for a microphone: loud, then silent when idle. */
-    QCOMPARE(e->set_audio_source(e, 2), 0u);
-    QCOMPARE(e->set_audio_sample_rate(e, 48000), 0u);
-    QCOMPARE(e->set_audio_channel(e, 1), 0u);
     QCOMPARE(e->prepare(e), 0u);
-    QString path = dir.path() + "/tone.mkv";
-    QCOMPARE(e->set_container_format(e, 2), 0u);
-    QCOMPARE(startAt(e, path), 0u);
-    REuint32 amp = 0;
-    /* Each read takes the loudest sample since the last one. */
-    QVERIFY(QTest::qWaitFor([&] { return e->get_max_amplitude(e, &amp) == 0 && amp > 3000; }, 10000));
-    QVERIFY(recordedFor(e, 1));
+    RERawVideoSettings hd = {0, 1280, 720, 30};
+    QCOMPARE(e->set_camera_output_settings(e, &hd), 0u);
+    QCOMPARE(e->reset(e), 0u);
+
+    /* Complete on return: loads at once, at the capture size. */
+    QImage a = snap("a.jpg");
+    QCOMPARE(a.size(), QSize(1280, 720));
+    QFile f(dir.path() + "/a.jpg");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    QVERIFY(bytes.startsWith("\xff\xd8") && bytes.endsWith("\xff\xd9"));
+
+    /* While recording and with the viewfinder hidden, snapshots go on. */
+    QString rec = dir.path() + "/rec.mp4";
+    QCOMPARE(startAt(e, rec), 0u);
+    QCOMPARE(e->disable_viewfinder(e, 1), 0u);
+    QCOMPARE(snap("during.jpg").size(), QSize(1280, 720));
+    QVERIFY(recordedFor(e, 0.5));
     QCOMPARE(e->stop(e), 0u);
-    QCOMPARE(e->get_max_amplitude(e, &amp), 0u);
-    QCOMPARE(e->get_max_amplitude(e, &amp), 0u);
-    QCOMPARE(amp, 0u);
-    Discovered d = discover(path);
-    QVERIFY(d.ok);
-    QCOMPARE(d.audioStreams, 1);
-    endEngine(e);
+    QCOMPARE(e->disable_viewfinder(e, 0), 0u);
+    QVERIFY(discover(rec).ok);
+
+    /* A folder where nothing can be written: failure, and no leftovers. */
+    QCOMPARE(e->set_output_file_path(e, "/proc/snap.jpg"), 0u);
+    QVERIFY(e->take_snapshot(e) != 0);
+    QVERIFY(QDir(dir.path()).entryList({"*.part*"}, QDir::Files).isEmpty());
+    RERawVideoSettings def = {0, 0, 0, 0};
+    QCOMPARE(e->set_camera_output_settings(e, &def), 0u);
+    QCOMPARE(e->reset(e), 0u);
+}
+
+void TestCaptureApi::timeStampIsBurnedIn()
+{
+    /* The stamp sits top left, over the bars. */
+    QRect corner(0, 2, 300, 40);
+    QImage plain = snap("plain.jpg");
+    QVERIFY(!plain.isNull());
+    QCOMPARE(e->add_time_stamp(e, 1), 0u);
+    QImage stamped = snap("stamped.jpg");
+    QCOMPARE(e->add_time_stamp(e, 0), 0u);
+    QImage after = snap("after.jpg");
+    double p = bentColumns(plain, corner), s = bentColumns(stamped, corner), a = bentColumns(after, corner);
+    QVERIFY2(p < 0.05 && a < 0.05 && s > 0.3, qPrintable(QString("plain %1 stamped %2 after %3").arg(p).arg(s).arg(a)));
+    /* The rest of the picture is untouched by the stamp. */
+    QVERIFY(bentColumns(stamped, QRect(0, 60, 640, 220)) < 0.05);
+}
+
+void TestCaptureApi::effectsChangeThePicture_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::newRow("Cube") << 1;
+    QTest::newRow("Mirror") << 2;
+    QTest::newRow("Squeeze") << 3;
+    QTest::newRow("FishEye") << 4;
+    QTest::newRow("Tunnel") << 6;
+    QTest::newRow("Twirl") << 7;
+}
+
+void TestCaptureApi::effectsChangeThePicture()
+{
+    QFETCH(int, code);
+    QRect bars(0, 0, 640, 300);
+    QCOMPARE(e->add_video_effect(e, 0), 0u);
+    QCOMPARE(e->reset(e), 0u);
+    QImage plain = snap("noeffect.jpg");
+    QCOMPARE(e->add_video_effect(e, code), 0u);
+    QCOMPARE(e->reset(e), 0u);
+    QImage fx = snap(QString("effect%1.jpg").arg(code));
+    QCOMPARE(e->add_video_effect(e, 0), 0u);
+    QCOMPARE(fx.size(), QSize(640, 480));
+    if (code == 2) {
+        /* Mirror: one half reflects the other. */
+        double p = asymmetry(plain, bars), f = asymmetry(fx, bars);
+        QVERIFY2(f < p / 4, qPrintable(QString("asymmetry plain %1 mirrored %2").arg(p).arg(f)));
+    } else {
+        /* The others bend or move the vertical bars. */
+        double p = bentColumns(plain, bars), f = bentColumns(fx, bars);
+        QVERIFY2(p < 0.05 && f > 0.2, qPrintable(QString("bent columns plain %1 effect %2").arg(p).arg(f)));
+    }
+    QCOMPARE(e->reset(e), 0u);
 }
 
 QTEST_GUILESS_MAIN(TestCaptureApi)
