@@ -15,7 +15,6 @@
 
 #include <atomic>
 #include <functional>
-#include <initializer_list>
 
 #include "recorderengine.h"
 #include "../xwindow.h"
@@ -26,9 +25,8 @@ struct EventLog {
     QVector<REuint32> events;
     std::function<void(REuint32)> onEvent; /* runs on the engine thread, like the adapter's stop */
 
-    static REresult handler(void *ctx, REuint32 event, void *param)
+    static REresult handler(void *ctx, REuint32 event, void *)
     {
-        (void)param;
         EventLog *log = static_cast<EventLog *>(ctx);
         if (log->onEvent)
             log->onEvent(event);
@@ -57,10 +55,10 @@ struct EventLog {
 inline RecorderEngine *startEngine(EventLog *log, unsigned long window = 0)
 {
     RecorderEngine *e = recorder_engine_create();
-    RERawVideoSettings raw = {0, 0, 0, 0};
-    REVideoRect rect = {0, 0, 0, 0};
-    REAudioEncoderSettings aenc = {0, 0, {0}};
-    REVideoEncoderSettings venc = {0, 0, 0, 0, 0, {0}};
+    RERawVideoSettings raw{};
+    REVideoRect rect{};
+    REAudioEncoderSettings aenc{};
+    REVideoEncoderSettings venc{};
     bool ok = e && !e->init(e) && !e->register_event_handler(e, log, EventLog::handler) &&
               !e->set_audio_source(e, 0) && !e->set_audio_sample_rate(e, 0) && !e->set_audio_channel(e, 0) &&
               !e->set_video_source(e, 0) && !e->set_camera_id(e, RE_CAMERA_ID_NONE) &&
@@ -96,18 +94,6 @@ inline bool recordedFor(RecorderEngine *e, double s)
         REtime us = 0;
         return e->get_media_time(e, &us) == 0 && us >= s * 1e6;
     }, 30000);
-}
-
-/* Index of the first call that was accepted, or -1 when all were refused. */
-inline int firstAccepted(std::initializer_list<REresult> results)
-{
-    int i = 0;
-    for (REresult r : results) {
-        if (r == 0)
-            return i;
-        i++;
-    }
-    return -1;
 }
 
 /* Decodes every video frame of a file, as a player would; duration is what
@@ -146,10 +132,7 @@ inline Decoded decodeVideo(const QString &path)
     }
     GstBus *bus = gst_element_get_bus(p);
     if (GstMessage *msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
-        GError *err = nullptr;
-        gst_message_parse_error(msg, &err, nullptr);
-        d.error = err ? err->message : "error";
-        g_clear_error(&err);
+        d.error = QString("error from ") + GST_OBJECT_NAME(GST_MESSAGE_SRC(msg));
         gst_message_unref(msg);
     }
     gst_object_unref(bus);
