@@ -86,7 +86,7 @@ private slots:
         QTest::addColumn<QStringList>("encoders"); // as offered
         QTest::addColumn<QSize>("size");
         const QString vga = "width: 640, height: 480, fps: 30";
-        const QStringList all = {"H264", "MPEG4", "H263", "MPEG"}, three = all.mid(0, 3);
+        const QStringList all = {"H264", "MPEG4", "H263", "MPEG"}, three = all.mid(0, 3), two = all.mid(0, 2);
         QTest::newRow("MP4") << QStringList{"MP4", "MP4|3GP", vga} << three << QSize(640, 480);
         QTest::newRow("MOV") << QStringList{"MOV", "Quicktime", vga} << three << QSize(640, 480);
         QTest::newRow("MKV") << QStringList{"MKV", "Matroska", "width: 1280, height: 720, fps: 30"} << all
@@ -94,7 +94,7 @@ private slots:
         QTest::newRow("AVI") << QStringList{"AVI", "AVI", "width: 1920, height: 1080, fps: 30"} << all
                              << QSize(1920, 1080);
         QTest::newRow("FLV") << QStringList{"FLV", "Flash", vga} << QStringList{"H264"} << QSize(640, 480);
-        QTest::newRow("TS") << QStringList{"TS", "MPEG-2 Transport", vga} << all.mid(0, 2) << QSize(640, 480);
+        QTest::newRow("TS") << QStringList{"TS", "MPEG-2 Transport", vga} << two << QSize(640, 480);
     }
     void everyOfferedPairRecords()
     {
