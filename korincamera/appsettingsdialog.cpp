@@ -59,7 +59,8 @@ AppSettingsDialog::AppSettingsDialog(QWidget* parent)
 {
     Q_ASSERT(mainWindow);
     index2EncoderName = {{0, "H264"}, {1, "MPEG4"}, {2, "H263"}, {3, "MPEG"}};
-    containerFmtSupportEncoder = {{0, {0, 1, 2, 3}}, {1, {0, 1, 2, 3}}, {2, {0, 1, 2, 3}},
+    // MP4 and MOV files cannot carry MPEG-2 video.
+    containerFmtSupportEncoder = {{0, {0, 1, 2}}, {1, {0, 1, 2}}, {2, {0, 1, 2, 3}},
                                   {3, {0, 1, 2, 3}}, {4, {0}}, {5, {0, 1}}};
     ui->setupUi(this);
     m_adapter = mainWindow->engineAdapter();

@@ -6,7 +6,7 @@ pkgs=(
   cmake g++ make pkg-config
   qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins qttools5-dev-tools
   libglib2.0-dev libx11-dev
-  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev libavcodec-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
   gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-alsa

@@ -3,6 +3,7 @@
 #ifndef PLAYCHECK_H
 #define PLAYCHECK_H
 
+#include <QProcess>
 #include <QString>
 #include <cstring>
 
@@ -43,6 +44,18 @@ inline PlayCheck checkPlays(const QString& file)
     e->stop_wait_state_change(e);
     play_engine_destroy(e);
     return c;
+}
+
+// Frames of the file's video track, counted by GStreamer's own parsers
+// (one line per buffer that reaches the sink); -1 when that fails.
+inline int countFrames(const QString& file)
+{
+    QProcess p;
+    p.start("gst-launch-1.0", {"-v", "filesrc", "location=" + file, "!", "parsebin", "!", "fakesink",
+                               "silent=false"});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return -1;
+    return QString::fromUtf8(p.readAllStandardOutput()).count("last-message = chain");
 }
 
 #endif

@@ -142,6 +142,14 @@ REresult record_check_pair(REuint32 container, REuint32 encoder);
 /* Recorded time of the current recording, or of the last one. */
 guint64 record_media_time_ns(Engine *e);
 
+/* engine_mpeg2.cpp */
+/* The MPEG-2 frame rate nearest to fn/fd; true when that differs from it. */
+bool mpeg2_rate(int fn, int fd, int *rn, int *rd);
+/* Adds an MPEG-2 encoder for I420 w x h at fn/fd to bin: raw frames go
+ * into *in, the elementary stream comes out of *out. */
+bool mpeg2_add_encoder(GstElement *bin, int w, int h, int fn, int fd, guint bitrate, guint gop, GstElement **in,
+                       GstElement **out);
+
 /* engine_snapshot.cpp */
 REresult snapshot_take(Engine *e);
 void snapshot_frame_arrived(Engine *e, GstSample *sample);

@@ -29,18 +29,20 @@ const VideoCodec kVideo[] = {
     {1, "H.264", "x264enc", "h264parse", "video/x-h264"},
     {2, "MPEG-4", "avenc_mpeg4", "mpeg4videoparse", "video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"},
     {3, "H.263", "avenc_h263", "h263parse", "video/x-h263, variant=(string)itu"},
-    /* avenc_mpeg2video of GStreamer 1.22.0 rejects every frame rate; mpeg2enc works. */
-    {4, "MPEG-2", "mpeg2enc", "mpegvideoparse", "video/mpeg, mpegversion=(int)2, systemstream=(boolean)false"},
+    /* Encoded with libavcodec directly (engine_mpeg2.cpp). */
+    {4, "MPEG-2", nullptr, "mpegvideoparse", "video/mpeg, mpegversion=(int)2, systemstream=(boolean)false"},
 };
 
+/* alt_muxer writes the same kind of file for streams the first one refuses. */
 struct Container {
     REuint32 code;
-    const char *name, *muxer;
+    const char *name, *muxer, *alt_muxer;
 };
 
 const Container kContainers[] = {
-    {0, "MP4", "mp4mux"}, {1, "MOV", "qtmux"}, {2, "MKV", "matroskamux"},
-    {3, "AVI", "avimux"}, {4, "FLV", "flvmux"}, {5, "TS", "mpegtsmux"},
+    /* mp4mux takes no H.263; an ISO file of the 3GPP brand does. */
+    {0, "MP4", "mp4mux", "3gppmux"}, {1, "MOV", "qtmux", nullptr}, {2, "MKV", "matroskamux", nullptr},
+    {3, "AVI", "avimux", nullptr},   {4, "FLV", "flvmux", nullptr}, {5, "TS", "mpegtsmux", nullptr},
 };
 
 struct AudioCodec {
@@ -91,6 +93,16 @@ bool muxer_takes(const char *muxer, const char *caps_str)
         gst_caps_unref(want);
     gst_object_unref(f);
     return ok;
+}
+
+/* The container's muxer that takes this video, or null when none does. */
+const char *muxer_for(const Container *ct, const VideoCodec *vc)
+{
+    if (muxer_takes(ct->muxer, vc->caps))
+        return ct->muxer;
+    if (ct->alt_muxer && muxer_takes(ct->alt_muxer, vc->caps))
+        return ct->alt_muxer;
+    return nullptr;
 }
 
 } // namespace
@@ -462,44 +474,6 @@ void add_ts_carry(GstElement *enc)
     }
 }
 
-/* The frame rate the encoder takes that is nearest to fn/fd; true when that
- * differs from fn/fd (the encoder accepts only a fixed list). */
-bool encoder_rate(GstElement *enc, int fn, int fd, int *rn, int *rd)
-{
-    GstPad *pad = gst_element_get_static_pad(enc, "sink");
-    GstCaps *tc = pad ? gst_pad_get_pad_template_caps(pad) : nullptr;
-    if (pad)
-        gst_object_unref(pad);
-    const GValue *list = tc && !gst_caps_is_empty(tc)
-                             ? gst_structure_get_value(gst_caps_get_structure(tc, 0), "framerate")
-                             : nullptr;
-    bool convert = false;
-    if (list && GST_VALUE_HOLDS_LIST(list)) {
-        double want = (double)fn / fd, best = -1;
-        convert = true;
-        for (guint i = 0; i < gst_value_list_get_size(list); i++) {
-            const GValue *v = gst_value_list_get_value(list, i);
-            if (!GST_VALUE_HOLDS_FRACTION(v))
-                continue;
-            int n = gst_value_get_fraction_numerator(v), d = gst_value_get_fraction_denominator(v);
-            if ((gint64)n * fd == (gint64)fn * d) {
-                convert = false;
-                break;
-            }
-            double diff = std::fabs((double)n / d - want);
-            if (best < 0 || diff < best) {
-                best = diff;
-                *rn = n;
-                *rd = d;
-            }
-        }
-        convert = convert && best >= 0;
-    }
-    if (tc)
-        gst_caps_unref(tc);
-    return convert;
-}
-
 guint default_bitrate(int w, int h, int fps, const VideoCodec *vc)
 {
     double bps = (double)w * h * MAX(fps, 1) * 0.1;
@@ -508,28 +482,30 @@ guint default_bitrate(int w, int h, int fps, const VideoCodec *vc)
     return (guint)CLAMP(bps, 64000.0, 50000000.0);
 }
 
-bool configure_encoder(GstElement *enc, const VideoCodec *vc, const Settings &s, int w, int h, int fps)
+guint encoder_bitrate(const VideoCodec *vc, const Settings &s, int w, int h, int fps)
 {
-    guint bitrate = s.venc.bitRate ? s.venc.bitRate : default_bitrate(w, h, fps, vc);
-    /* A key frame every second by default: split points and seeking stay close. */
-    guint gop = s.venc.IFrameIntervalMs ? MAX(1u, (guint)((guint64)s.venc.IFrameIntervalMs * fps / 1000))
-                                        : (guint)MAX(fps, 1);
+    return s.venc.bitRate ? s.venc.bitRate : default_bitrate(w, h, fps, vc);
+}
+
+/* A key frame every second by default: split points and seeking stay close. */
+guint key_interval(const Settings &s, int fps)
+{
+    return s.venc.IFrameIntervalMs ? MAX(1u, (guint)((guint64)s.venc.IFrameIntervalMs * fps / 1000))
+                                   : (guint)MAX(fps, 1);
+}
+
+void configure_encoder(GstElement *enc, const VideoCodec *vc, const Settings &s, int w, int h, int fps)
+{
+    guint bitrate = encoder_bitrate(vc, s, w, h, fps);
+    guint gop = key_interval(s, fps);
     if (vc->code == 1) {
         gst_util_set_object_arg(G_OBJECT(enc), "tune", "zerolatency");
         gst_util_set_object_arg(G_OBJECT(enc), "speed-preset", "ultrafast");
         g_object_set(enc, "bitrate", MAX(1u, bitrate / 1000), "key-int-max", gop, NULL);
-    } else if (vc->code == 4) {
-        gst_util_set_object_arg(G_OBJECT(enc), "format", "3"); /* generic MPEG-2 */
-        /* Main level stops at 720x576 and mpeg2enc ends the whole process
-         * on a larger picture unless its level checks are off. */
-        g_object_set(enc, "constraints", FALSE, NULL);
-        g_object_set(enc, "bitrate", (gint)CLAMP(bitrate / 1000, 100u, 40000u), "max-gop-size",
-                     (gint)MIN(gop, 250u), NULL);
     } else {
         g_object_set(enc, "bitrate", (glong)bitrate, "gop-size", (gint)gop, "max-bframes", 0, NULL);
         add_ts_carry(enc);
     }
-    return true;
 }
 
 void apply_output_settings(GstElement *mux, const Settings &s, bool mp4)
@@ -615,6 +591,22 @@ bool build_audio_capture(Recording *r, GstElement *src, int rate, int channels)
     return r->audio_bus_src != nullptr;
 }
 
+/* H.263 takes only fixed picture sizes: the largest that fits in w x h.
+ * True when that differs from w x h. */
+bool h263_size(int *w, int *h)
+{
+    const int *best = kH263Sizes[4];
+    for (const auto &sz : kH263Sizes)
+        if (sz[0] <= *w && sz[1] <= *h) {
+            best = sz;
+            break;
+        }
+    bool differs = best[0] != *w || best[1] != *h;
+    *w = best[0];
+    *h = best[1];
+    return differs;
+}
+
 bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, GstCaps *vcaps)
 {
     Engine *e = r->e;
@@ -644,55 +636,59 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
     GstElement *conv = add(p, "videoconvert");
     GstElement *last = conv;
     bool ok = link_chain({r->vsrc, conv});
-    if (ok && vc->code == 3) {
-        int tw = kH263Sizes[4][0], th = kH263Sizes[4][1];
-        for (const auto &sz : kH263Sizes)
-            if (sz[0] <= w && sz[1] <= h) {
-                tw = sz[0];
-                th = sz[1];
-                break;
-            }
-        GstElement *scale = add(p, "videoscale");
-        ok = link_chain({last, scale});
-        last = scale;
-        GstElement *f = add(p, "capsfilter");
-        if (ok && f) {
-            GstCaps *c = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, tw, "height", G_TYPE_INT,
-                                             th, NULL);
-            g_object_set(f, "caps", c, NULL);
-            gst_caps_unref(c);
-        }
-        ok = ok && link_chain({last, f});
-        last = f;
-        cc_info("H.263 recording scaled to %dx%d", tw, th);
-    }
     GstElement *ifilter = add(p, "capsfilter");
     if (ifilter) {
         GstCaps *c = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", NULL);
         g_object_set(ifilter, "caps", c, NULL);
         gst_caps_unref(c);
     }
-    GstElement *enc = add(p, vc->encoder);
-    GstElement *parse = add(p, vc->parser);
     int rn = fn, rd = fd;
-    if (ok && enc && fd > 0 && encoder_rate(enc, fn, fd, &rn, &rd)) {
+    GstElement *rate = nullptr, *rf = nullptr;
+    bool convert_rate = vc->code == 4 && fd > 0 && mpeg2_rate(fn, fd, &rn, &rd);
+    if (convert_rate) {
         /* MPEG-2 has a fixed set of frame rates: convert to the nearest. */
-        GstElement *rate = add(p, "videorate");
-        GstElement *rf = add(p, "capsfilter");
+        rate = add(p, "videorate");
+        rf = add(p, "capsfilter");
         if (rf) {
             GstCaps *c = gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, rn, rd, NULL);
             g_object_set(rf, "caps", c, NULL);
             gst_caps_unref(c);
         }
-        ok = link_chain({last, rate, rf});
-        last = rf;
         fps = MAX(1, (int)std::lround((double)rn / rd));
         cc_info("%s recording at %d/%d frames per second (the source gives %d/%d)", vc->name, rn, rd, fn, fd);
     }
-    ok = ok && link_chain({last, ifilter, enc, parse});
+    int tw = w, th = h;
+    if (ok && vc->code == 3 && h263_size(&tw, &th)) {
+        GstElement *scale = add(p, "videoscale");
+        GstElement *f = add(p, "capsfilter");
+        if (f) {
+            GstCaps *c = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, tw, "height", G_TYPE_INT,
+                                             th, NULL);
+            g_object_set(f, "caps", c, NULL);
+            gst_caps_unref(c);
+        }
+        ok = link_chain({last, scale, f});
+        last = f;
+        cc_info("%s recording scaled from %dx%d to %dx%d", vc->name, w, h, tw, th);
+    }
+    if (ok && convert_rate) {
+        ok = link_chain({last, rate, rf});
+        last = rf;
+    }
+    GstElement *parse = add(p, vc->parser);
+    if (vc->code == 4) {
+        GstElement *in = nullptr, *out = nullptr;
+        ok = ok && mpeg2_add_encoder(p, tw, th, rn, rd, encoder_bitrate(vc, s, tw, th, fps), key_interval(s, fps),
+                                     &in, &out) &&
+             link_chain({last, ifilter, in}) && link_chain({out, parse});
+    } else {
+        GstElement *enc = add(p, vc->encoder);
+        ok = ok && link_chain({last, ifilter, enc, parse});
+        if (ok)
+            configure_encoder(enc, vc, s, tw, th, fps);
+    }
     if (!ok)
         return false;
-    configure_encoder(enc, vc, s, w, h, fps);
     if (vc->code == 1 && ts)
         g_object_set(parse, "config-interval", -1, NULL); /* SPS/PPS before every key frame */
 
@@ -706,7 +702,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
         g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, NULL);
         g_signal_connect(mux, "format-location-full", G_CALLBACK(on_format_location), r);
     } else {
-        mux = add(p, ts ? "mpegtsmux" : ct->muxer);
+        mux = add(p, ts ? "mpegtsmux" : muxer_for(ct, vc));
         if (!mux)
             return false;
         bool mp4 = ct->code <= 1 && !ts;
@@ -755,7 +751,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
         const AudioCodec *ac = s.aenc.encoderType == 2 || (s.aenc.encoderType == 0 && ct->code == 3 && !ts)
                                    ? &kMp3
                                    : &kAac;
-        const char *muxname = r->split || ts ? "mpegtsmux" : ct->muxer;
+        const char *muxname = r->split || ts ? "mpegtsmux" : muxer_for(ct, vc);
         if (!muxer_takes(muxname, ac->caps)) {
             cc_info("%s does not take %s sound; recording without sound", muxname, ac->name);
             gst_object_unref(asrc_el);
@@ -839,7 +835,7 @@ REresult record_check_pair(REuint32 container_code, REuint32 encoder)
     const VideoCodec *vc = video_codec(encoder);
     if (!ct || !vc)
         return CC_FAIL;
-    return muxer_takes(ct->muxer, vc->caps) ? CC_OK : CC_FAIL;
+    return muxer_for(ct, vc) ? CC_OK : CC_FAIL;
 }
 
 REresult record_start(Engine *e)
@@ -872,7 +868,7 @@ REresult record_start(Engine *e)
         return CC_FAIL;
     }
     const Container *eff = (split || rtp) ? container(5) : ct;
-    if (!muxer_takes(eff->muxer, vc->caps)) {
+    if (!muxer_for(eff, vc)) {
         cc_warn("start: %s video cannot be muxed into %s", vc->name, eff->name);
         return CC_FAIL;
     }

@@ -17,7 +17,7 @@ namespace {
 /* The pattern can be any size; these are the ones offered to the user. */
 const Capability kPatternCaps[] = {
     {640, 480, 30, true},  {1280, 720, 30, true}, {1920, 1080, 30, true},
-    {320, 240, 30, true},  {800, 600, 30, true},
+    {320, 240, 30, true},  {800, 600, 30, true},   {640, 480, 15, true},
 };
 
 int fraction_to_fps(const GValue *v)
@@ -141,26 +141,34 @@ bool probe_device(const char *path, std::vector<Capability> &out)
     return ok;
 }
 
-/* Chooses the capture size: the one asked for, else 640x480 when the source
- * has it, else the first it offers. */
+/* How far a capability is from the size and rate asked for: size first,
+ * then rate (0 asks for none in particular, 30 preferred). */
+double distance(const Capability &c, const Capability &want)
+{
+    double size = std::fabs(std::log((double)c.width * c.height / ((double)want.width * want.height))) +
+                  std::fabs(std::log((double)c.width * want.height / ((double)c.height * want.width)));
+    int fps = want.fps ? want.fps : 30;
+    return size * 1000 + std::abs(c.fps - fps) + (c.raw ? 0 : 0.5);
+}
+
+/* Chooses the capture mode: the source's capability nearest to the one
+ * asked for (a source gives only what it lists), else 640x480 when the
+ * source has it, else the first it offers. */
 Capability choose(const Settings &s, const std::vector<Capability> &caps)
 {
     Capability want = {(int)s.output.width, (int)s.output.height, (int)s.output.framesPerSecond, true};
-    if (want.width > 0 && want.height > 0) {
-        for (const auto &c : caps)
-            if (c.width == want.width && c.height == want.height &&
-                (want.fps == 0 || c.fps == want.fps))
-                return c;
-        if (want.fps == 0)
-            want.fps = 30;
-        return want; /* the pattern takes any size; a camera will refuse it at negotiation */
-    }
+    if (want.width <= 0 || want.height <= 0)
+        want = {640, 480, (int)s.output.framesPerSecond, true};
+    if (caps.empty())
+        return {want.width, want.height, want.fps ? want.fps : 30, true};
+    const Capability *best = &caps.front();
     for (const auto &c : caps)
-        if (c.width == 640 && c.height == 480 && c.raw)
-            return want.fps ? Capability{640, 480, want.fps, true} : c;
-    if (!caps.empty())
-        return caps.front();
-    return {640, 480, 30, true};
+        if (distance(c, want) < distance(*best, want))
+            best = &c;
+    if (best->width != want.width || best->height != want.height || (want.fps && best->fps != want.fps))
+        cc_info("the source has no %dx%d@%d; using its nearest, %dx%d@%d", want.width, want.height, want.fps,
+                best->width, best->height, best->fps);
+    return *best;
 }
 
 GstElement *make(const char *factory, GstElement *bin)

@@ -3,12 +3,14 @@
  *
  *   capture-record [-o FILE] [-c CONTAINER] [-e ENCODER] [-s WxH] [-r FPS]
  *                  [-d SECONDS] [-a AUDIO] [-i CAMERA_ID] [-p SNAPSHOT.jpg]
- *                  [-n SNAPSHOTS]
+ *                  [-n SNAPSHOTS] [-k TIMES]
  *
  * -c, -e, -a take the engine's codes (container 0-5, encoder 1-4, audio
  * source 0-2).  Without -i the test pattern is used.  -d 0 records until
  * the process is killed.  -p with -n takes that many snapshots first and
- * prints their latency; -o - records nothing.
+ * prints their latency; -o - records nothing.  -k records TIMES times in
+ * one process (FILE is overwritten), printing how long each stop took and
+ * the resident memory after it.
  */
 #include <errno.h>
 #include <stdio.h>
@@ -36,20 +38,33 @@ static REresult on_event(void *ctx, REuint32 event, void *param)
     return 0;
 }
 
+/* Resident set size in kB, from /proc. */
+static long rss_kb(void)
+{
+    long pages = 0, resident = 0;
+    FILE *f = fopen("/proc/self/statm", "r");
+    if (!f)
+        return -1;
+    if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+        resident = -1;
+    fclose(f);
+    return resident < 0 ? -1 : resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 static void usage(void)
 {
     fprintf(stderr, "usage: capture-record [-o FILE] [-c CONTAINER] [-e ENCODER] [-s WxH] [-r FPS] "
-                    "[-d SECONDS] [-a AUDIO] [-i CAMERA_ID] [-p SNAPSHOT] [-n COUNT]\n");
+                    "[-d SECONDS] [-a AUDIO] [-i CAMERA_ID] [-p SNAPSHOT] [-n COUNT] [-k TIMES]\n");
 }
 
 int main(int argc, char **argv)
 {
     const char *out = NULL, *snap = NULL;
-    unsigned container = 0, encoder = 0, width = 0, height = 0, fps = 0, audio = 1, nsnap = 0;
+    unsigned container = 0, encoder = 0, width = 0, height = 0, fps = 0, audio = 1, nsnap = 0, times = 1;
     unsigned camera = RE_CAMERA_ID_NONE;
     double seconds = 5;
     int opt;
-    while ((opt = getopt(argc, argv, "o:c:e:s:r:d:a:i:p:n:h")) != -1) {
+    while ((opt = getopt(argc, argv, "o:c:e:s:r:d:a:i:p:n:k:h")) != -1) {
         switch (opt) {
         case 'o': out = optarg; break;
         case 'c': container = (unsigned)strtoul(optarg, NULL, 10); break;
@@ -66,6 +81,7 @@ int main(int argc, char **argv)
         case 'i': camera = (unsigned)strtoul(optarg, NULL, 10); break;
         case 'p': snap = optarg; break;
         case 'n': nsnap = (unsigned)strtoul(optarg, NULL, 10); break;
+        case 'k': times = (unsigned)strtoul(optarg, NULL, 10); break;
         default: usage(); return 2;
         }
     }
@@ -108,7 +124,9 @@ int main(int argc, char **argv)
         }
         printf("snapshot latency: mean %.1f ms, worst %.1f ms over %u\n", total / nsnap, worst, nsnap);
     }
-    if (out && strcmp(out, "-") != 0) {
+    if (times > 1)
+        printf("rss before recording %ld kB\n", rss_kb());
+    for (unsigned i = 0; out && strcmp(out, "-") != 0 && i < times; i++) {
         if (e->set_output_file_path(e, out) || e->start(e)) {
             fprintf(stderr, "capture-record: start failed\n");
             goto done;
@@ -120,11 +138,13 @@ int main(int argc, char **argv)
             usleep(20 * 1000);
         REtime us = 0;
         e->get_media_time(e, &us);
+        double stop_at = now_ms();
         if (e->stop(e) && last_event == 0) {
             fprintf(stderr, "capture-record: stop failed\n");
             goto done;
         }
-        printf("recorded %.3f s\n", us / 1e6);
+        printf("recorded %.3f s, stop took %.0f ms, rss %ld kB\n", us / 1e6, now_ms() - stop_at, rss_kb());
+        fflush(stdout);
     }
     rc = 0;
 done:
