@@ -3,6 +3,7 @@
  * events, replay, stop, every container, seeks and trick rates.
  */
 #include "engine_test_util.h"
+#include "picture_turn.h"
 
 #include <QProcess>
 
@@ -17,6 +18,8 @@ private slots:
     void everyContainerPlaysAndSeeks();
     void rateSetWhilePaused_data();
     void rateSetWhilePaused();
+    void rotationShowsAtOnce_data();
+    void rotationShowsAtOnce();
 };
 
 /* Whether the sink prerolls a test frame here (retried: X sometimes refuses). */
@@ -296,6 +299,55 @@ void TestPlayback::rateSetWhilePaused()
     OK(ENG(e, stop));
     QCOMPARE(engineRate(e), 1.0);
     QCOMPARE(log.countOf(EVENT_ID_ERROR), 0);
+}
+
+/* What the window shows now. */
+static QImage windowImage(const XWindow& w)
+{
+    XWindowAttributes a;
+    XGetWindowAttributes(w.dpy, w.win, &a);
+    XImage* xi = XGetImage(w.dpy, w.win, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    if (!xi)
+        return QImage();
+    QImage img = QImage((const uchar*)xi->data, xi->width, xi->height, xi->bytes_per_line,
+                        QImage::Format_RGB32).copy();
+    xi->f.destroy_image(xi);
+    return img;
+}
+
+void TestPlayback::rotationShowsAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("sink");
+    QTest::newRow("GL") << QByteArray("glimagesink");
+    QTest::newRow("X11") << QByteArray("ximagesink");
+}
+
+// Every turn shows at once, playing or paused, and the pipeline never drops
+// to READY (a subtitle poller would take that for the end of playback).
+void TestPlayback::rotationShowsAtOnce()
+{
+    QFETCH(QByteArray, sink);
+    XWindow window(400, 400);
+    QVERIFY(window.ok());
+    EventLog log;
+    Engine e(&log, sink);
+    OK(ENG(e, set_window, window.id()));
+    QVERIFY(load(e, "oddwidth.mp4"));
+    OK(ENG(e, set_play_rate, 0.5)); // 4 s of playing for the first turns
+    OK(ENG(e, play));
+    QVERIFY(waitUntil([&] { return pictureTurn(windowImage(window)) == 0; }, 3000));
+    const int from = log.count();
+    for (int degree : {90, 180, 270, -1, 0, 90}) {
+        if (degree < 0) {
+            OK(ENG(e, pause));
+            continue;
+        }
+        OK(ENG(e, set_rotate, degree));
+        QVERIFY2(waitUntil([&] { return pictureTurn(windowImage(window)) == degree; }, 1500),
+                 qPrintable(QStringLiteral("turned %1, shows %2").arg(degree).arg(pictureTurn(windowImage(window)))));
+    }
+    for (const RecordedEvent& ev : log.snapshot().mid(from))
+        QVERIFY(ev.type != EVENT_ID_ERROR && (ev.type != EVENT_ID_STATE_CHANGE || ev.st.new_st > GST_STATE_READY));
 }
 
 QTEST_GUILESS_MAIN(TestPlayback)

@@ -28,6 +28,8 @@ struct EnginePriv {
     gboolean error_seen;
     gboolean loading;     /* a file is on its way to PAUSED or PLAYING */
     gboolean sink_failed; /* the GL sink could not start during the load */
+    gboolean error_told;  /* the load's first error went out as an event */
+    gchar* file_name;     /* the current file as users know it, for error texts */
     void* ev_context;
     PlayEngineEventHandler ev_handler;
 

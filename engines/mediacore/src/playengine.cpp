@@ -65,6 +65,20 @@ static void emit_event(EnginePriv* p, EventType type, void* data)
         handler(context, type, data);
 }
 
+/* One failure makes several elements post errors: callers hear the first
+ * of a load, naming the file; the rest are only logged. */
+static gchar* first_error_text(EnginePriv* p, const gchar* reason)
+{
+    gchar* text = nullptr;
+    g_mutex_lock(&p->lock);
+    if (!p->error_told) {
+        p->error_told = TRUE;
+        text = g_strdup_printf("%s: cannot be played (%s)", p->file_name ? p->file_name : "?", reason);
+    }
+    g_mutex_unlock(&p->lock);
+    return text;
+}
+
 static void dispatch_message(EnginePriv* p, GstMessage* msg)
 {
     switch (GST_MESSAGE_TYPE(msg)) {
@@ -77,7 +91,10 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
         gst_message_parse_error(msg, &err, &dbg);
         MC_WARN("error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
                 err ? err->message : "?", dbg ? dbg : "");
-        emit_event(p, EVENT_ID_ERROR, err ? err->message : nullptr);
+        gchar* text = first_error_text(p, err ? err->message : "unknown error");
+        if (text)
+            emit_event(p, EVENT_ID_ERROR, text);
+        g_free(text);
         g_clear_error(&err);
         g_free(dbg);
         break;
@@ -282,13 +299,45 @@ static void release_caller_buffers(EnginePriv* p)
     g_clear_pointer(&p->album_art, g_free);
 }
 
-/* playbin's video filter can only change while nothing is loaded. */
-static void use_flip_filter(EnginePriv* p, gboolean on)
+/* A sink that turns the picture itself (the GL sink) does it at no cost and
+ * at once, even while playing. */
+static gboolean sink_rotates(EnginePriv* p)
 {
-    if (!p->flip || p->flip_installed == on)
-        return;
-    g_object_set(p->playbin, "video-filter", on ? p->flip : nullptr, nullptr);
-    p->flip_installed = on;
+    return p->video_sink &&
+           g_object_class_find_property(G_OBJECT_GET_CLASS(p->video_sink), "rotate-method");
+}
+
+static GstVideoOrientationMethod rotation_method(gint degree)
+{
+    switch (degree) {
+    case 90: return GST_VIDEO_ORIENTATION_90R;
+    case 180: return GST_VIDEO_ORIENTATION_180;
+    case 270: return GST_VIDEO_ORIENTATION_90L;
+    default: return GST_VIDEO_ORIENTATION_IDENTITY;
+    }
+}
+
+/* The GL sink's rotate methods are numbered as the orientation methods. */
+static void apply_rotation(EnginePriv* p)
+{
+    const GstVideoOrientationMethod m = rotation_method(p->rotation);
+    if (sink_rotates(p))
+        g_object_set(p->video_sink, "rotate-method", (gint)m, nullptr);
+    if (p->flip)
+        g_object_set(p->flip, "video-direction", m, nullptr);
+}
+
+/* playbin's video filter can only change while nothing is loaded, so other
+ * sinks get the flip filter with every file: unturned it passes frames
+ * through untouched, and a later turn needs no reload. */
+static void prepare_rotation(EnginePriv* p)
+{
+    const gboolean on = p->flip && !sink_rotates(p);
+    if (p->flip_installed != on) {
+        g_object_set(p->playbin, "video-filter", on ? p->flip : nullptr, nullptr);
+        p->flip_installed = on;
+    }
+    apply_rotation(p);
 }
 
 /* The bus sync handler looks at video_sink from streaming threads. */
@@ -321,6 +370,7 @@ static void set_loading(EnginePriv* p, gboolean loading)
     p->loading = loading;
     if (loading) {
         p->error_seen = FALSE;
+        p->error_told = FALSE;
         p->sink_failed = FALSE;
     }
     g_mutex_unlock(&p->lock);
@@ -361,6 +411,7 @@ static gboolean replace_gl_sink(EnginePriv* p)
     MC_LOG("glimagesink cannot draw on this display, using %s",
            GST_OBJECT_NAME(gst_element_get_factory(other)));
     install_video_sink(p, other);
+    prepare_rotation(p);
     return TRUE;
 }
 
@@ -385,11 +436,11 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     }
 
     if (load) {
-        use_flip_filter(p, p->rotation != 0);
         /* GL that could not even be prepared is not tried again by the
          * sink: a second failed attempt can end the process with an X error. */
         if (sinks_gl_unusable(p))
             replace_gl_sink(p);
+        prepare_rotation(p);
     }
     PlayEngineResult res = set_and_wait(p, target, load, load ? deadline - reserve : deadline);
     if (res != PLAYENGINE_SUCCESS && load && gl_sink_failed(p)) {
@@ -524,9 +575,11 @@ static GstElement* make_text_appsink(EnginePriv* p)
     memset(&cb, 0, sizeof cb);
     cb.new_sample = on_text_sample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &cb, p, nullptr);
-    /* Synchronised, so a text arrives when it is due; not prerolling, since
-     * subtitle streams are sparse. */
-    g_object_set(sink, "sync", TRUE, "async", FALSE, "max-buffers", 4, "drop", TRUE, nullptr);
+    /* Not synchronised: lines are taken as they are read and the playing
+     * position picks the current one, so a subtitle file running past the
+     * video's end does not hold back the end of playback. Not prerolling,
+     * since subtitle streams are sparse. */
+    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
     GstPad* pad = gst_element_get_static_pad(sink, "sink");
     if (pad) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_FLUSH, on_text_flush, p, nullptr);
@@ -564,6 +617,18 @@ static void on_deep_element_added(GstBin*, GstBin*, GstElement* element, gpointe
 
 /* ------------------------------------------------------------- operations */
 
+/* The last part of the location, as a file manager would show it. */
+static void set_file_name(EnginePriv* p, const gchar* uri)
+{
+    gchar* location = gst_uri_get_location(uri);
+    gchar* name = g_filename_display_basename(location ? location : uri);
+    g_free(location);
+    g_mutex_lock(&p->lock);
+    g_free(p->file_name);
+    p->file_name = name;
+    g_mutex_unlock(&p->lock);
+}
+
 static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
 {
     ENGINE_ENTER(h);
@@ -582,6 +647,7 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
         }
     }
     gst_element_set_state(p->playbin, GST_STATE_NULL);
+    set_file_name(p, uri);
     p->rate = 1.0;
     g_atomic_int_set(&p->subtitles_off, 0);
     clear_text(p);
@@ -698,33 +764,23 @@ static PlayEngineResult op_get_play_rate(PlayEngineHandle h, gdouble* rate)
 static PlayEngineResult op_set_rotate(PlayEngineHandle h, gint degree)
 {
     ENGINE_ENTER(h);
-    GstVideoOrientationMethod m;
-    switch (degree) {
-    case 0: m = GST_VIDEO_ORIENTATION_IDENTITY; break;
-    case 90: m = GST_VIDEO_ORIENTATION_90R; break;
-    case 180: m = GST_VIDEO_ORIENTATION_180; break;
-    case 270: m = GST_VIDEO_ORIENTATION_90L; break;
-    default: return PLAYENGINE_ERROR_BAD_PARAM;
-    }
-    if (!p->flip)
+    if (degree != 0 && degree != 90 && degree != 180 && degree != 270)
+        return PLAYENGINE_ERROR_BAD_PARAM;
+    if (!p->flip && !sink_rotates(p))
         return PLAYENGINE_ERROR_NOT_SUPPORT;
-    g_object_set(p->flip, "video-direction", m, nullptr);
     p->rotation = degree;
-    const GstState cur = engine_current_state(p);
-    if (degree == 0 || p->flip_installed || cur <= GST_STATE_READY)
+    apply_rotation(p);
+    if (engine_current_state(p) != GST_STATE_PAUSED)
+        return PLAYENGINE_SUCCESS; /* playing: the next frame comes turned */
+    if (sink_rotates(p)) {
+        sinks_expose(p);
         return PLAYENGINE_SUCCESS;
-    /* The first rotation of a loaded file: reload it with the filter in
-     * place and go back to where it was. */
+    }
+    /* Paused: the frame on screen passes the filter again, turned. */
     gint64 pos = 0;
     if (!gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos) || pos < 0)
         pos = 0;
-    gst_element_set_state(p->playbin, GST_STATE_READY);
-    PlayEngineResult res = change_state(p, GST_STATE_PAUSED);
-    if (res == PLAYENGINE_SUCCESS)
-        res = do_seek(p, p->rate, (guint64)pos, TRUE);
-    if (res == PLAYENGINE_SUCCESS && cur == GST_STATE_PLAYING)
-        res = change_state(p, GST_STATE_PLAYING);
-    return res;
+    return do_seek(p, p->rate, (guint64)pos, TRUE);
 }
 
 static PlayEngineResult op_get_rotate(PlayEngineHandle h, gint* degree)
@@ -1334,6 +1390,7 @@ static void free_priv(EnginePriv* p)
     g_free(p->album_art);
     g_queue_clear_full(&p->texts, free_cue);
     g_free(p->sub_font);
+    g_free(p->file_name);
     g_rec_mutex_clear(&p->api_lock);
     g_mutex_clear(&p->lock);
     g_mutex_clear(&p->text_lock);
@@ -1367,8 +1424,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    /* Rotation needs a filter in the video path; it is put in only while a
-     * rotation is wanted, since it costs a conversion on every frame. */
+    /* Rotation for sinks that cannot turn the picture themselves. */
     p->flip = gst_element_factory_make("videoflip", nullptr);
     if (p->flip)
         gst_object_ref_sink(p->flip);
