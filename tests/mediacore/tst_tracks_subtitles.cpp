@@ -148,9 +148,19 @@ void TestTracksSubtitles::subtitleText()
     QFETCH(bool, external);
     EventLog log;
     Engine e(&log, "fakesink", true);
+    // Beside the 5 s clip, lines that go on for 90 s.
+    QTemporaryDir dir;
+    const QString srt = dir.filePath("long.srt");
+    QFile::copy(mediaPath("subs.srt"), srt);
+    QFile f(srt);
+    QVERIFY(f.open(QIODevice::Append));
+    for (int s = 10; s < 90; s += 10)
+        f.write(QStringLiteral("\n%1\n%2,000 --> %3,000\nLater\n").arg(s).arg(QTime(0, 0).addSecs(s).toString())
+                    .arg(QTime(0, 0).addSecs(s + 5).toString()).toUtf8());
+    f.close();
     OK(setFile(e, external ? "subs.mp4" : "multi.mkv"));
     if (external) // a plain path, no scheme, as the player passes it
-        OK(ENG(e, set_subtitle_uri, mediaPath("subs.srt").constData()));
+        OK(ENG(e, set_subtitle_uri, srt.toUtf8().constData()));
     OK(ENG(e, pause));
     if (!external)
         OK(ENG(e, select_subtitle, 0));
@@ -184,6 +194,8 @@ void TestTracksSubtitles::subtitleText()
     QCOMPARE(log.countOf(EVENT_ID_ERROR), 0);
 
     if (external) {
+        // The video's end ends playback, not the last line's.
+        QVERIFY2(log.waitFor(EVENT_ID_EOS, 4000) >= 0, "no EOS at the video's end");
         // After a stop the same file and subtitle play again from the start.
         OK(ENG(e, stop));
         OK(ENG(e, play));

@@ -16,6 +16,7 @@ struct EnginePriv {
     GThread* bus_thread;
     gint quit;           /* atomic: the event thread ends */
     gint at_eos;         /* atomic: playback reached the end */
+    gint eos_told;       /* atomic: the end went out as an event */
     gint subtitles_off;  /* atomic: select_subtitle(-1) */
 
     /* Serialises the operations that change the pipeline. Never held while
@@ -72,6 +73,7 @@ struct EnginePriv {
     /* Buffers handed to callers: thumbnails until stop, album art until the
      * next get_metadata or stop. */
     GPtrArray* frames;
+    GPtrArray* media_pads; /* video and audio sink pads, watched for their end */
     guint8* album_art;
 };
 

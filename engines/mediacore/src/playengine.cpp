@@ -83,7 +83,9 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
 {
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_EOS:
-        emit_event(p, EVENT_ID_EOS, nullptr);
+    case GST_MESSAGE_APPLICATION: /* the media's end, before the text's */
+        if (!g_atomic_int_exchange(&p->eos_told, 1))
+            emit_event(p, EVENT_ID_EOS, nullptr);
         break;
     case GST_MESSAGE_ERROR: {
         GError* err = nullptr;
@@ -158,6 +160,7 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
         break;
     }
     case GST_MESSAGE_EOS:
+    case GST_MESSAGE_APPLICATION:
         g_atomic_int_set(&p->at_eos, 1);
         break;
     case GST_MESSAGE_TAG: {
@@ -390,11 +393,95 @@ static gint64 engine_deadline(EnginePriv* p)
     return g_get_monotonic_time() + (gint64)p->timeout_ms * 1000;
 }
 
+/* Subtitle lines for the caller come timed through their own sink, and the
+ * pipeline ends only when every sink has: a subtitle file running past the
+ * video would hold playback at its last frame. So the end of the video and
+ * audio sinks is watched, and reported as the end. */
+static GQuark ended_quark(void)
+{
+    return g_quark_from_static_string("korin-ended");
+}
+
+static void media_end_reset(EnginePriv* p)
+{
+    g_atomic_int_set(&p->at_eos, 0);
+    g_atomic_int_set(&p->eos_told, 0);
+}
+
+static GstPadProbeReturn on_media_sink_event(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+{
+    EnginePriv* p = static_cast<EnginePriv*>(data);
+    const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+    if (type == GST_EVENT_FLUSH_STOP || type == GST_EVENT_STREAM_START)
+        g_object_set_qdata(G_OBJECT(pad), ended_quark(), nullptr);
+    if (type != GST_EVENT_EOS)
+        return GST_PAD_PROBE_OK;
+    g_object_set_qdata(G_OBJECT(pad), ended_quark(), GINT_TO_POINTER(1));
+    g_mutex_lock(&p->lock);
+    gboolean all = p->media_pads->len > 0;
+    for (guint i = 0; all && i < p->media_pads->len; i++)
+        all = g_object_get_qdata(G_OBJECT(g_ptr_array_index(p->media_pads, i)), ended_quark()) != nullptr;
+    g_mutex_unlock(&p->lock);
+    if (all)
+        gst_element_post_message(p->playbin, gst_message_new_application(
+            GST_OBJECT(p->playbin), gst_structure_new_empty("korin-media-end")));
+    return GST_PAD_PROBE_OK;
+}
+
+static GstElement* find_playsink(EnginePriv* p)
+{
+    GstElement* found = nullptr;
+    GstIterator* it = gst_bin_iterate_elements(GST_BIN(p->playbin));
+    GValue v = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &v) == GST_ITERATOR_OK) {
+        GstElement* e = GST_ELEMENT(g_value_get_object(&v));
+        GstElementFactory* f = gst_element_get_factory(e);
+        if (f && g_str_equal(GST_OBJECT_NAME(f), "playsink"))
+            found = GST_ELEMENT(gst_object_ref(e));
+        g_value_reset(&v);
+    }
+    g_value_unset(&v);
+    gst_iterator_free(it);
+    return found;
+}
+
+/* After a load: the video and audio inputs of playbin's sink stage (its
+ * stream synchroniser holds their end back until the text's), when lines go
+ * to the caller's text sink. */
+static void watch_media_sinks(EnginePriv* p)
+{
+    GPtrArray* pads = g_ptr_array_new_with_free_func(gst_object_unref);
+    GstElement* playsink = p->text_appsink ? find_playsink(p) : nullptr;
+    GstIterator* it = playsink ? gst_element_iterate_sink_pads(playsink) : nullptr;
+    GValue v = G_VALUE_INIT;
+    while (it && gst_iterator_next(it, &v) == GST_ITERATOR_OK) {
+        GstPad* pad = GST_PAD(g_value_get_object(&v));
+        if (!g_str_has_prefix(GST_OBJECT_NAME(pad), "text")) {
+            if (!g_object_get_data(G_OBJECT(pad), "korin-watched")) {
+                g_object_set_data(G_OBJECT(pad), "korin-watched", p);
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, on_media_sink_event, p, nullptr);
+            }
+            g_ptr_array_add(pads, gst_object_ref(pad));
+        }
+        g_value_reset(&v);
+    }
+    g_value_unset(&v);
+    if (it)
+        gst_iterator_free(it);
+    if (playsink)
+        gst_object_unref(playsink);
+    g_mutex_lock(&p->lock);
+    GPtrArray* old = p->media_pads;
+    p->media_pads = pads;
+    g_mutex_unlock(&p->lock);
+    g_ptr_array_unref(old);
+}
+
 static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean load, gint64 deadline)
 {
     if (load) {
         set_loading(p, TRUE);
-        g_atomic_int_set(&p->at_eos, 0);
+        media_end_reset(p);
     }
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
     return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
@@ -477,6 +564,8 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
             gst_element_set_state(p->playbin, GST_STATE_NULL);
         }
     }
+    if (res == PLAYENGINE_SUCCESS && load)
+        watch_media_sinks(p);
     /* A rate chosen while nothing was loaded takes effect now that the
      * pipeline has prerolled, whether pause or play loaded it. */
     if (res == PLAYENGINE_SUCCESS && load && p->rate != 1.0) {
@@ -512,7 +601,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         MC_WARN("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
         return PLAYENGINE_FAILURE;
     }
-    g_atomic_int_set(&p->at_eos, 0);
+    media_end_reset(p);
     return engine_wait_state(p, cur, FALSE, engine_deadline(p));
 }
 
@@ -575,11 +664,9 @@ static GstElement* make_text_appsink(EnginePriv* p)
     memset(&cb, 0, sizeof cb);
     cb.new_sample = on_text_sample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &cb, p, nullptr);
-    /* Not synchronised: lines are taken as they are read and the playing
-     * position picks the current one, so a subtitle file running past the
-     * video's end does not hold back the end of playback. Not prerolling,
-     * since subtitle streams are sparse. */
-    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+    /* Synchronised, so a text arrives when it is due; not prerolling, since
+     * subtitle streams are sparse. */
+    g_object_set(sink, "sync", TRUE, "async", FALSE, "max-buffers", 4, "drop", TRUE, nullptr);
     GstPad* pad = gst_element_get_static_pad(sink, "sink");
     if (pad) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_FLUSH, on_text_flush, p, nullptr);
@@ -1387,6 +1474,8 @@ static void free_priv(EnginePriv* p)
         gst_caps_unref(p->container_caps);
     if (p->frames)
         g_ptr_array_unref(p->frames);
+    if (p->media_pads)
+        g_ptr_array_unref(p->media_pads);
     g_free(p->album_art);
     g_queue_clear_full(&p->texts, free_cue);
     g_free(p->sub_font);
@@ -1408,6 +1497,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
     g_mutex_init(&p->text_lock);
     g_mutex_init(&p->tag_lock);
     p->frames = g_ptr_array_new_with_free_func(g_free);
+    p->media_pads = g_ptr_array_new_with_free_func(gst_object_unref);
     p->rate = 1.0;
     p->timeout_ms = DEFAULT_TIMEOUT_MS;
     p->keep_aspect = TRUE;
