@@ -16,6 +16,9 @@ enum {
 
 static const guint DEFAULT_TIMEOUT_MS = 10000;
 
+/* Posted when the video and audio have ended ahead of the subtitle lines. */
+#define MEDIA_END "korin-media-end"
+
 #define ENGINE_ENTER(handle)                                  \
     EnginePriv* p = engine_priv(handle);                      \
     if (!p)                                                   \
@@ -83,8 +86,11 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
 {
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_EOS:
-    case GST_MESSAGE_APPLICATION: /* the media's end, before the text's */
         if (!g_atomic_int_exchange(&p->eos_told, 1))
+            emit_event(p, EVENT_ID_EOS, nullptr);
+        break;
+    case GST_MESSAGE_APPLICATION: /* the media's end, before the text's */
+        if (gst_message_has_name(msg, MEDIA_END) && !g_atomic_int_exchange(&p->eos_told, 1))
             emit_event(p, EVENT_ID_EOS, nullptr);
         break;
     case GST_MESSAGE_ERROR: {
@@ -160,8 +166,11 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
         break;
     }
     case GST_MESSAGE_EOS:
-    case GST_MESSAGE_APPLICATION:
         g_atomic_int_set(&p->at_eos, 1);
+        break;
+    case GST_MESSAGE_APPLICATION:
+        if (gst_message_has_name(msg, MEDIA_END))
+            g_atomic_int_set(&p->at_eos, 1);
         break;
     case GST_MESSAGE_TAG: {
         GstTagList* tags = nullptr;
@@ -396,7 +405,8 @@ static gint64 engine_deadline(EnginePriv* p)
 /* Subtitle lines for the caller come timed through their own sink, and the
  * pipeline ends only when every sink has: a subtitle file running past the
  * video would hold playback at its last frame. So the end of the video and
- * audio sinks is watched, and reported as the end. */
+ * audio is watched where they enter playbin's sink stage, and reported as
+ * the end. */
 static GQuark ended_quark(void)
 {
     return g_quark_from_static_string("korin-ended");
@@ -424,7 +434,7 @@ static GstPadProbeReturn on_media_sink_event(GstPad* pad, GstPadProbeInfo* info,
     g_mutex_unlock(&p->lock);
     if (all)
         gst_element_post_message(p->playbin, gst_message_new_application(
-            GST_OBJECT(p->playbin), gst_structure_new_empty("korin-media-end")));
+            GST_OBJECT(p->playbin), gst_structure_new_empty(MEDIA_END)));
     return GST_PAD_PROBE_OK;
 }
 
