@@ -51,7 +51,7 @@ private slots:
     {
         QTest::addColumn<int>("sink");
         QTest::newRow("glimagesink") << int(GLIMAGESINK);
-        QTest::newRow("ximagesink") << int(XIMAGESINK);
+        QTest::newRow("ximagesink entry (the engine's own sink)") << int(XIMAGESINK);
     }
     // Each turn shows at once while playing; playback goes on.
     void rotation()

@@ -48,12 +48,12 @@ struct EnginePriv {
     SubtitleVAlign sub_valign;
     gdouble sub_vpos;
 
-    /* Sinks the caller chose (owned references; NULL: default). */
+    /* Sinks in use (owned references; a NULL video sink: the engine's own,
+     * chosen at the next load). */
     GstElement* video_sink;
     struct GlShare* gl;       /* GL display and context prepared ahead */
     GstElement* text_appsink; /* set when the text sink is "appsink" */
-    GstElement* flip;         /* videoflip, playbin's video filter */
-    gboolean flip_installed;  /* flip is in the pipeline */
+    GstElement* flip;         /* videoflip before a sink that cannot turn */
     gint rotation;
     gdouble rate;
     guint timeout_ms;

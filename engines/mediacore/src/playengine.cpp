@@ -339,19 +339,6 @@ static void apply_rotation(EnginePriv* p)
         g_object_set(p->flip, "video-direction", m, nullptr);
 }
 
-/* playbin's video filter can only change while nothing is loaded, so other
- * sinks get the flip filter with every file: unturned it passes frames
- * through untouched, and a later turn needs no reload. */
-static void prepare_rotation(EnginePriv* p)
-{
-    const gboolean on = p->flip && !sink_rotates(p);
-    if (p->flip_installed != on) {
-        g_object_set(p->playbin, "video-filter", on ? p->flip : nullptr, nullptr);
-        p->flip_installed = on;
-    }
-    apply_rotation(p);
-}
-
 /* The bus sync handler looks at video_sink from streaming threads. */
 static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
 {
@@ -364,16 +351,51 @@ static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
         gst_object_unref(old);
 }
 
-/* Makes sink the pipeline's video sink, with the display settings in force. */
+/* A sink that cannot turn the picture gets a flip filter in front, inside
+ * one bin: unturned it passes frames through untouched, and a turn takes
+ * effect on the next frame with no reload. (playbin's own video filter
+ * would add a conversion stage and its buffers.) Returns a new reference. */
+static GstElement* with_flip(EnginePriv* p, GstElement* sink)
+{
+    GstElement* flip = gst_element_factory_make("videoflip", nullptr);
+    if (!flip) {
+        MC_WARN("videoflip is not available: no rotation");
+        return GST_ELEMENT(gst_object_ref(sink));
+    }
+    GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new("korin-video-sink")));
+    gst_bin_add_many(GST_BIN(bin), flip, sink, nullptr);
+    GstPad* pad = gst_element_get_static_pad(flip, "sink");
+    const gboolean ok = pad && gst_element_link(flip, sink) &&
+                        gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+    if (pad)
+        gst_object_unref(pad);
+    if (!ok) {
+        MC_WARN("cannot put the flip filter before the video sink: no rotation");
+        gst_bin_remove(GST_BIN(bin), sink);
+        gst_object_unref(bin);
+        return GST_ELEMENT(gst_object_ref(sink));
+    }
+    p->flip = GST_ELEMENT(gst_object_ref(flip));
+    return bin;
+}
+
+/* Makes sink the pipeline's video sink, with the display settings and the
+ * turn in force. */
 static void install_video_sink(EnginePriv* p, GstElement* sink)
 {
+    gst_object_ref_sink(sink);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
         g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
     set_video_sink_ref(p, sink);
-    g_object_set(p->playbin, "video-sink", sink, nullptr);
+    g_clear_pointer(&p->flip, gst_object_unref);
+    GstElement* used = sink_rotates(p) ? GST_ELEMENT(gst_object_ref(sink)) : with_flip(p, sink);
+    g_object_set(p->playbin, "video-sink", used, nullptr);
+    gst_object_unref(used);
+    apply_rotation(p);
     sinks_apply_overlay(p, sink);
     if (g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(sink)), "glimagesink"))
         sinks_gl_prepare(p);
+    gst_object_unref(sink);
 }
 
 static void set_loading(EnginePriv* p, gboolean loading)
@@ -508,7 +530,6 @@ static gboolean replace_gl_sink(EnginePriv* p)
     MC_LOG("glimagesink cannot draw on this display, using %s",
            GST_OBJECT_NAME(gst_element_get_factory(other)));
     install_video_sink(p, other);
-    prepare_rotation(p);
     return TRUE;
 }
 
@@ -533,11 +554,15 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     }
 
     if (load) {
+        /* The engine's own sink, when the caller chose none: the best this
+         * display has, which can also be turned. */
+        GstElement* fallback = p->video_sink ? nullptr : sinks_fallback_video_sink();
+        if (fallback)
+            install_video_sink(p, fallback);
         /* GL that could not even be prepared is not tried again by the
          * sink: a second failed attempt can end the process with an X error. */
         if (sinks_gl_unusable(p))
             replace_gl_sink(p);
-        prepare_rotation(p);
     }
     PlayEngineResult res = set_and_wait(p, target, load, load ? deadline - reserve : deadline);
     if (res != PLAYENGINE_SUCCESS && load && gl_sink_failed(p)) {
@@ -1254,8 +1279,9 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
     GstElement* sink = sinks_make_video_sink(name);
     if (!sink && name)
         return PLAYENGINE_FAILURE;
-    if (!sink) { /* back to the engine's default */
+    if (!sink) { /* back to the engine's default, chosen at the next load */
         set_video_sink_ref(p, nullptr);
+        g_clear_pointer(&p->flip, gst_object_unref);
         g_object_set(p->playbin, "video-sink", nullptr, nullptr);
         return PLAYENGINE_SUCCESS;
     }
@@ -1524,12 +1550,6 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    /* Rotation for sinks that cannot turn the picture themselves. */
-    p->flip = gst_element_factory_make("videoflip", nullptr);
-    if (p->flip)
-        gst_object_ref_sink(p->flip);
-    else
-        MC_WARN("videoflip is not available: no rotation");
     g_object_set(p->playbin, "subtitle-font-desc", p->sub_font, nullptr);
     g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(on_deep_element_added), p);
 
