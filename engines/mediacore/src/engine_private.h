@@ -53,7 +53,7 @@ struct EnginePriv {
     GstElement* video_sink;
     struct GlShare* gl;       /* GL display and context prepared ahead */
     GstElement* text_appsink; /* set when the text sink is "appsink" */
-    GstElement* flip;         /* videoflip before a sink that cannot turn */
+    struct FlipPath* flip_path; /* videoflip before a sink that cannot turn */
     gint rotation;
     gdouble rate;
     guint timeout_ms;
