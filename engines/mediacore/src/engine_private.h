@@ -102,6 +102,17 @@ void sinks_apply_subtitle_style_all(EnginePriv* p);
 PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
 void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
 
+/* engine_rotation.cpp */
+gboolean rotation_by_sink(EnginePriv* p);
+void rotation_apply(EnginePriv* p);
+GstElement* rotation_wrap_sink(EnginePriv* p, GstElement* sink);
+void rotation_release(EnginePriv* p);
+
+/* engine_end.cpp: the media's end, posted ahead of a longer subtitle file's */
+#define MEDIA_END "korin-media-end"
+void end_watch_reset(EnginePriv* p);
+void end_watch_sinks(EnginePriv* p);
+
 /* playengine.cpp */
 PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading, gint64 deadline);
 GstState engine_current_state(EnginePriv* p);

@@ -16,9 +16,6 @@ enum {
 
 static const guint DEFAULT_TIMEOUT_MS = 10000;
 
-/* Posted when the video and audio have ended ahead of the subtitle lines. */
-#define MEDIA_END "korin-media-end"
-
 #define ENGINE_ENTER(handle)                                  \
     EnginePriv* p = engine_priv(handle);                      \
     if (!p)                                                   \
@@ -311,104 +308,6 @@ static void release_caller_buffers(EnginePriv* p)
     g_clear_pointer(&p->album_art, g_free);
 }
 
-/* A sink that turns the picture itself (the GL sink) does it at no cost and
- * at once, even while playing. */
-static gboolean sink_rotates(EnginePriv* p)
-{
-    return p->video_sink &&
-           g_object_class_find_property(G_OBJECT_GET_CLASS(p->video_sink), "rotate-method");
-}
-
-static GstVideoOrientationMethod rotation_method(gint degree)
-{
-    switch (degree) {
-    case 90: return GST_VIDEO_ORIENTATION_90R;
-    case 180: return GST_VIDEO_ORIENTATION_180;
-    case 270: return GST_VIDEO_ORIENTATION_90L;
-    default: return GST_VIDEO_ORIENTATION_IDENTITY;
-    }
-}
-
-/* A sink that cannot turn the picture gets a flip filter in one bin with it.
- * The filter is in the frames' path only while the picture is turned: even
- * passing frames through untouched it costs memory and time. */
-struct FlipPath {
-    GstPad* input; /* the bin's ghost pad */
-    GstElement* flip;
-    GstPad* sink_pad; /* the sink's own input */
-    gboolean on;      /* wanted: the filter in the path */
-};
-
-static FlipPath* flip_path_copy(const FlipPath* f, gboolean on)
-{
-    FlipPath* c = g_new(FlipPath, 1);
-    c->input = GST_PAD(gst_object_ref(f->input));
-    c->flip = GST_ELEMENT(gst_object_ref(f->flip));
-    c->sink_pad = GST_PAD(gst_object_ref(f->sink_pad));
-    c->on = on;
-    return c;
-}
-
-static void flip_path_free(gpointer data)
-{
-    FlipPath* f = static_cast<FlipPath*>(data);
-    gst_object_unref(f->input);
-    gst_object_unref(f->flip);
-    gst_object_unref(f->sink_pad);
-    g_free(f);
-}
-
-/* Relinking makes the sticky events (caps, segment) go to the new peer
- * before the next frame, so the sink renegotiates the turned size. */
-static void set_flip_path(FlipPath* f)
-{
-    GstPad* flip_in = gst_element_get_static_pad(f->flip, "sink");
-    GstPad* flip_out = gst_element_get_static_pad(f->flip, "src");
-    if (flip_in && flip_out && gst_pad_is_linked(flip_out) != f->on) {
-        gboolean ok = gst_ghost_pad_set_target(GST_GHOST_PAD(f->input), nullptr);
-        if (f->on)
-            ok = ok && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(flip_out, f->sink_pad)) &&
-                 gst_ghost_pad_set_target(GST_GHOST_PAD(f->input), flip_in);
-        else
-            ok = ok && gst_pad_unlink(flip_out, f->sink_pad) &&
-                 gst_ghost_pad_set_target(GST_GHOST_PAD(f->input), f->sink_pad);
-        if (!ok)
-            MC_WARN("cannot %s the flip filter", f->on ? "put in" : "take out");
-    }
-    if (flip_in)
-        gst_object_unref(flip_in);
-    if (flip_out)
-        gst_object_unref(flip_out);
-}
-
-static GstPadProbeReturn on_input_idle(GstPad*, GstPadProbeInfo*, gpointer data)
-{
-    set_flip_path(static_cast<FlipPath*>(data));
-    return GST_PAD_PROBE_REMOVE;
-}
-
-/* The GL sink's rotate methods are numbered as the orientation methods. The
- * flip filter changes path while no frame passes the bin's input: at once
- * when nothing flows, else between two frames. */
-static void apply_rotation(EnginePriv* p)
-{
-    const GstVideoOrientationMethod m = rotation_method(p->rotation);
-    if (sink_rotates(p))
-        g_object_set(p->video_sink, "rotate-method", (gint)m, nullptr);
-    if (!p->flip_path)
-        return;
-    g_object_set(p->flip_path->flip, "video-direction", m, nullptr);
-    FlipPath* f = flip_path_copy(p->flip_path, p->rotation != 0);
-    GstPad* peer = gst_pad_get_peer(f->input);
-    if (peer) {
-        gst_pad_add_probe(peer, GST_PAD_PROBE_TYPE_IDLE, on_input_idle, f, flip_path_free);
-        gst_object_unref(peer);
-    } else {
-        set_flip_path(f);
-        flip_path_free(f);
-    }
-}
-
 /* The bus sync handler looks at video_sink from streaming threads. */
 static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
 {
@@ -421,44 +320,6 @@ static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
         gst_object_unref(old);
 }
 
-static void clear_flip_path(EnginePriv* p)
-{
-    if (p->flip_path)
-        flip_path_free(p->flip_path);
-    p->flip_path = nullptr;
-}
-
-/* The sink with its flip filter, the filter not yet in the path (playbin's
- * own video filter would always be, with a conversion stage and its
- * buffers). Returns a new reference. */
-static GstElement* with_flip(EnginePriv* p, GstElement* sink)
-{
-    GstElement* flip = gst_element_factory_make("videoflip", nullptr);
-    GstPad* sink_pad = gst_element_get_static_pad(sink, "sink");
-    if (!flip || !sink_pad) {
-        MC_WARN("videoflip is not available: no rotation");
-        if (flip)
-            gst_object_unref(gst_object_ref_sink(flip));
-        if (sink_pad)
-            gst_object_unref(sink_pad);
-        return GST_ELEMENT(gst_object_ref(sink));
-    }
-    GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new("korin-video-sink")));
-    gst_bin_add_many(GST_BIN(bin), flip, sink, nullptr);
-    GstPad* input = gst_ghost_pad_new("sink", sink_pad);
-    if (!input || !gst_element_add_pad(bin, input)) {
-        MC_WARN("cannot put the flip filter before the video sink: no rotation");
-        gst_object_unref(sink_pad);
-        gst_bin_remove(GST_BIN(bin), sink);
-        gst_object_unref(bin);
-        return GST_ELEMENT(gst_object_ref(sink));
-    }
-    FlipPath path = {input, flip, sink_pad, FALSE};
-    p->flip_path = flip_path_copy(&path, FALSE);
-    gst_object_unref(sink_pad);
-    return bin;
-}
-
 /* Makes sink the pipeline's video sink, with the display settings and the
  * turn in force. */
 static void install_video_sink(EnginePriv* p, GstElement* sink)
@@ -467,11 +328,11 @@ static void install_video_sink(EnginePriv* p, GstElement* sink)
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
         g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
     set_video_sink_ref(p, sink);
-    clear_flip_path(p);
-    GstElement* used = sink_rotates(p) ? GST_ELEMENT(gst_object_ref(sink)) : with_flip(p, sink);
+    rotation_release(p);
+    GstElement* used = rotation_by_sink(p) ? GST_ELEMENT(gst_object_ref(sink)) : rotation_wrap_sink(p, sink);
     g_object_set(p->playbin, "video-sink", used, nullptr);
     gst_object_unref(used);
-    apply_rotation(p);
+    rotation_apply(p);
     sinks_apply_overlay(p, sink);
     if (g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(sink)), "glimagesink"))
         sinks_gl_prepare(p);
@@ -504,96 +365,11 @@ static gint64 engine_deadline(EnginePriv* p)
     return g_get_monotonic_time() + (gint64)p->timeout_ms * 1000;
 }
 
-/* Subtitle lines for the caller come timed through their own sink, and the
- * pipeline ends only when every sink has: a subtitle file running past the
- * video would hold playback at its last frame. So the end of the video and
- * audio is watched where they enter playbin's sink stage, and reported as
- * the end. */
-static GQuark ended_quark(void)
-{
-    return g_quark_from_static_string("korin-ended");
-}
-
-static void media_end_reset(EnginePriv* p)
-{
-    g_atomic_int_set(&p->at_eos, 0);
-    g_atomic_int_set(&p->eos_told, 0);
-}
-
-static GstPadProbeReturn on_media_sink_event(GstPad* pad, GstPadProbeInfo* info, gpointer data)
-{
-    EnginePriv* p = static_cast<EnginePriv*>(data);
-    const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
-    if (type == GST_EVENT_FLUSH_STOP || type == GST_EVENT_STREAM_START)
-        g_object_set_qdata(G_OBJECT(pad), ended_quark(), nullptr);
-    if (type != GST_EVENT_EOS)
-        return GST_PAD_PROBE_OK;
-    g_object_set_qdata(G_OBJECT(pad), ended_quark(), GINT_TO_POINTER(1));
-    g_mutex_lock(&p->lock);
-    gboolean all = p->media_pads->len > 0;
-    for (guint i = 0; all && i < p->media_pads->len; i++)
-        all = g_object_get_qdata(G_OBJECT(g_ptr_array_index(p->media_pads, i)), ended_quark()) != nullptr;
-    g_mutex_unlock(&p->lock);
-    if (all)
-        gst_element_post_message(p->playbin, gst_message_new_application(
-            GST_OBJECT(p->playbin), gst_structure_new_empty(MEDIA_END)));
-    return GST_PAD_PROBE_OK;
-}
-
-static GstElement* find_playsink(EnginePriv* p)
-{
-    GstElement* found = nullptr;
-    GstIterator* it = gst_bin_iterate_elements(GST_BIN(p->playbin));
-    GValue v = G_VALUE_INIT;
-    while (!found && gst_iterator_next(it, &v) == GST_ITERATOR_OK) {
-        GstElement* e = GST_ELEMENT(g_value_get_object(&v));
-        GstElementFactory* f = gst_element_get_factory(e);
-        if (f && g_str_equal(GST_OBJECT_NAME(f), "playsink"))
-            found = GST_ELEMENT(gst_object_ref(e));
-        g_value_reset(&v);
-    }
-    g_value_unset(&v);
-    gst_iterator_free(it);
-    return found;
-}
-
-/* After a load: the video and audio inputs of playbin's sink stage (its
- * stream synchroniser holds their end back until the text's), when lines go
- * to the caller's text sink. */
-static void watch_media_sinks(EnginePriv* p)
-{
-    GPtrArray* pads = g_ptr_array_new_with_free_func(gst_object_unref);
-    GstElement* playsink = p->text_appsink ? find_playsink(p) : nullptr;
-    GstIterator* it = playsink ? gst_element_iterate_sink_pads(playsink) : nullptr;
-    GValue v = G_VALUE_INIT;
-    while (it && gst_iterator_next(it, &v) == GST_ITERATOR_OK) {
-        GstPad* pad = GST_PAD(g_value_get_object(&v));
-        if (!g_str_has_prefix(GST_OBJECT_NAME(pad), "text")) {
-            if (!g_object_get_data(G_OBJECT(pad), "korin-watched")) {
-                g_object_set_data(G_OBJECT(pad), "korin-watched", p);
-                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, on_media_sink_event, p, nullptr);
-            }
-            g_ptr_array_add(pads, gst_object_ref(pad));
-        }
-        g_value_reset(&v);
-    }
-    g_value_unset(&v);
-    if (it)
-        gst_iterator_free(it);
-    if (playsink)
-        gst_object_unref(playsink);
-    g_mutex_lock(&p->lock);
-    GPtrArray* old = p->media_pads;
-    p->media_pads = pads;
-    g_mutex_unlock(&p->lock);
-    g_ptr_array_unref(old);
-}
-
 static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean load, gint64 deadline)
 {
     if (load) {
         set_loading(p, TRUE);
-        media_end_reset(p);
+        end_watch_reset(p);
     }
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
     return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
@@ -680,7 +456,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
         }
     }
     if (res == PLAYENGINE_SUCCESS && load)
-        watch_media_sinks(p);
+        end_watch_sinks(p);
     /* A rate chosen while nothing was loaded takes effect now that the
      * pipeline has prerolled, whether pause or play loaded it. */
     if (res == PLAYENGINE_SUCCESS && load && p->rate != 1.0) {
@@ -716,7 +492,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         MC_WARN("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
         return PLAYENGINE_FAILURE;
     }
-    media_end_reset(p);
+    end_watch_reset(p);
     return engine_wait_state(p, cur, FALSE, engine_deadline(p));
 }
 
@@ -968,13 +744,13 @@ static PlayEngineResult op_set_rotate(PlayEngineHandle h, gint degree)
     ENGINE_ENTER(h);
     if (degree != 0 && degree != 90 && degree != 180 && degree != 270)
         return PLAYENGINE_ERROR_BAD_PARAM;
-    if (!p->flip_path && !sink_rotates(p))
+    if (!p->flip_path && !rotation_by_sink(p))
         return PLAYENGINE_ERROR_NOT_SUPPORT;
     p->rotation = degree;
-    apply_rotation(p);
+    rotation_apply(p);
     if (engine_current_state(p) != GST_STATE_PAUSED)
         return PLAYENGINE_SUCCESS; /* playing: the next frame comes turned */
-    if (sink_rotates(p)) {
+    if (rotation_by_sink(p)) {
         sinks_expose(p);
         return PLAYENGINE_SUCCESS;
     }
@@ -1361,7 +1137,7 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
         return PLAYENGINE_FAILURE;
     if (!sink) { /* back to the engine's default, chosen at the next load */
         set_video_sink_ref(p, nullptr);
-        clear_flip_path(p);
+        rotation_release(p);
         g_object_set(p->playbin, "video-sink", nullptr, nullptr);
         return PLAYENGINE_SUCCESS;
     }
@@ -1582,7 +1358,7 @@ static void free_priv(EnginePriv* p)
         gst_object_unref(p->video_sink);
     if (p->text_appsink)
         gst_object_unref(p->text_appsink);
-    clear_flip_path(p);
+    rotation_release(p);
     if (p->tags)
         gst_tag_list_unref(p->tags);
     if (p->container_caps)
