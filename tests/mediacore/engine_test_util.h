@@ -1,7 +1,4 @@
-/*
- * Helpers shared by the play engine tests: generated media, an event
- * recorder, an owning engine handle and polling waits.
- */
+/* Play engine test helpers: media, an event recorder, an owning handle, waits. */
 #ifndef KORIN_ENGINE_TEST_UTIL_H
 #define KORIN_ENGINE_TEST_UTIL_H
 
@@ -10,11 +7,7 @@
 #include <QWaitCondition>
 #include <QtTest>
 
-#include <atomic>
 #include <functional>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 #include "../xwindow.h"
 
@@ -47,23 +40,15 @@ struct RecordedEvent {
     Qt::HANDLE thread;
 };
 
-/* One engine's events; with callBack set the handler calls back into it. */
+/* One engine's events. */
 class EventLog {
 public:
     static void handler(void* context, EventType event, void* data)
     {
         EventLog* self = static_cast<EventLog*>(context);
         RecordedEvent ev{event, {}, QByteArray(), QThread::currentThreadId()};
-        if (event == EVENT_ID_STATE_CHANGE) {
-            if (data)
-                ev.st = *static_cast<PlayEngineState*>(data);
-            else
-                self->badStateData++;
-            GstState s;
-            PlayEngine* e = self->callBack.load();
-            if (e && ENG(e, get_state, &s) == PLAYENGINE_SUCCESS)
-                self->callBacksDone++;
-        }
+        if (event == EVENT_ID_STATE_CHANGE && data)
+            ev.st = *static_cast<PlayEngineState*>(data);
         if (event == EVENT_ID_ERROR && data)
             ev.message = QByteArray(static_cast<const char*>(data));
         QMutexLocker lock(&self->mutex);
@@ -97,9 +82,6 @@ public:
             n += ev.type == type;
         return n;
     }
-    std::atomic<PlayEngine*> callBack{nullptr};
-    std::atomic<int> callBacksDone{0}, badStateData{0};
-
 private:
     QMutex mutex;
     QWaitCondition cond;
@@ -184,33 +166,6 @@ inline bool returnsWithin(int ms, std::function<void()> fn)
         return false;
     delete t;
     return true;
-}
-
-/* get_metadata into a record pre-filled with garbage; every text must end in NUL. */
-#define FETCH_METADATA(e, m)                                                                   \
-    do {                                                                                       \
-        memset(&(m), 0xAA, sizeof(m));                                                         \
-        OK(ENG(e, get_metadata, &(m)));                                                        \
-        QByteArray bad = unterminatedField(m);                                                 \
-        QVERIFY2(bad.isEmpty(), bad.constData());                                              \
-    } while (0)
-
-inline QByteArray unterminatedField(const korin_metadata& m)
-{
-#define F(f) {#f, m.f, sizeof(m.f)}
-    std::vector<std::tuple<const char*, const char*, size_t>> all = {
-        F(container), F(pathname), F(title), F(artist), F(album), F(year), F(genre),
-        F(albumartist), F(composer), F(comment), F(description), F(copyright), F(keywords),
-        F(performer), F(tool), F(location_latitude), F(location_longtitude)};
-    for (int i = 0; i < KORIN_METADATA_MAX_TRACKS; i++)
-        all.insert(all.end(), {F(audio_info[i].codec_type), F(audio_info[i].language),
-                               F(video_info[i].codec_type), F(video_info[i].language),
-                               F(subtitle_info[i].codec_type), F(subtitle_info[i].language)});
-#undef F
-    for (const auto& f : all)
-        if (!memchr(std::get<1>(f), 0, std::get<2>(f)))
-            return QByteArray(std::get<0>(f)) + " is not NUL-terminated";
-    return QByteArray();
 }
 
 #endif /* KORIN_ENGINE_TEST_UTIL_H */

@@ -40,8 +40,9 @@ typedef enum {
 } PlayEngineResult;
 
 typedef enum {
-    EVENT_ID_EOS = 0,          /* data: NULL */
-    EVENT_ID_ERROR = 1,        /* data: NUL-terminated message, or NULL */
+    EVENT_ID_EOS = 0,          /* data: NULL; once per run to the end */
+    EVENT_ID_ERROR = 1,        /* data: "<file name>: cannot be played (<reason>)",
+                                  once per load: its first error */
     EVENT_ID_STATE_CHANGE = 2, /* data: PlayEngineState* (the pipeline's) */
     EVENT_ID_BUFFERING = 3     /* data: gint* percent */
 } EventType;
@@ -179,7 +180,8 @@ struct _PlayEngine {
      * Set while no file is loaded, it applies once pause or play loads it. */
     PlayEngineResult (*set_play_rate)(PlayEngineHandle handle, gdouble rate);
     PlayEngineResult (*get_play_rate)(PlayEngineHandle handle, gdouble* rate);
-    /* 0, 90, 180 or 270 degrees clockwise. */
+    /* 0, 90, 180 or 270 degrees clockwise; shown at once, playing or paused,
+     * without leaving the current state. */
     PlayEngineResult (*set_rotate)(PlayEngineHandle handle, gint degree);
     PlayEngineResult (*get_rotate)(PlayEngineHandle handle, gint* degree);
     /* TRUE keeps the video's aspect ratio, FALSE fills the render area. */

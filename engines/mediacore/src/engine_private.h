@@ -16,6 +16,7 @@ struct EnginePriv {
     GThread* bus_thread;
     gint quit;           /* atomic: the event thread ends */
     gint at_eos;         /* atomic: playback reached the end */
+    gint eos_told;       /* atomic: the end went out as an event */
     gint subtitles_off;  /* atomic: select_subtitle(-1) */
 
     /* Serialises the operations that change the pipeline. Never held while
@@ -28,6 +29,8 @@ struct EnginePriv {
     gboolean error_seen;
     gboolean loading;     /* a file is on its way to PAUSED or PLAYING */
     gboolean sink_failed; /* the GL sink could not start during the load */
+    gboolean error_told;  /* the load's first error went out as an event */
+    gchar* file_name;     /* the current file as users know it, for error texts */
     void* ev_context;
     PlayEngineEventHandler ev_handler;
 
@@ -45,12 +48,12 @@ struct EnginePriv {
     SubtitleVAlign sub_valign;
     gdouble sub_vpos;
 
-    /* Sinks the caller chose (owned references; NULL: default). */
+    /* Sinks in use (owned references; a NULL video sink: the engine's own,
+     * chosen at the next load). */
     GstElement* video_sink;
     struct GlShare* gl;       /* GL display and context prepared ahead */
     GstElement* text_appsink; /* set when the text sink is "appsink" */
-    GstElement* flip;         /* videoflip, playbin's video filter */
-    gboolean flip_installed;  /* flip is in the pipeline */
+    struct FlipPath* flip_path; /* videoflip before a sink that cannot turn */
     gint rotation;
     gdouble rate;
     guint timeout_ms;
@@ -70,6 +73,7 @@ struct EnginePriv {
     /* Buffers handed to callers: thumbnails until stop, album art until the
      * next get_metadata or stop. */
     GPtrArray* frames;
+    GPtrArray* media_pads; /* video and audio sink pads, watched for their end */
     guint8* album_art;
 };
 
@@ -97,6 +101,17 @@ void sinks_apply_subtitle_style_all(EnginePriv* p);
 /* engine_metadata.cpp */
 PlayEngineResult metadata_fill(EnginePriv* p, korin_metadata* md);
 void metadata_copy_text(gchar* dst, gsize size, const gchar* src);
+
+/* engine_rotation.cpp */
+gboolean rotation_by_sink(EnginePriv* p);
+void rotation_apply(EnginePriv* p);
+GstElement* rotation_wrap_sink(EnginePriv* p, GstElement* sink);
+void rotation_release(EnginePriv* p);
+
+/* engine_end.cpp: the media's end, posted ahead of a longer subtitle file's */
+#define MEDIA_END "korin-media-end"
+void end_watch_reset(EnginePriv* p);
+void end_watch_sinks(EnginePriv* p);
 
 /* playengine.cpp */
 PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean loading, gint64 deadline);

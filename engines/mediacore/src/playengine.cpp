@@ -65,11 +65,30 @@ static void emit_event(EnginePriv* p, EventType type, void* data)
         handler(context, type, data);
 }
 
+/* One failure makes several elements post errors: callers hear the first
+ * of a load, naming the file; the rest are only logged. */
+static gchar* first_error_text(EnginePriv* p, const gchar* reason)
+{
+    gchar* text = nullptr;
+    g_mutex_lock(&p->lock);
+    if (!p->error_told) {
+        p->error_told = TRUE;
+        text = g_strdup_printf("%s: cannot be played (%s)", p->file_name ? p->file_name : "?", reason);
+    }
+    g_mutex_unlock(&p->lock);
+    return text;
+}
+
 static void dispatch_message(EnginePriv* p, GstMessage* msg)
 {
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_EOS:
-        emit_event(p, EVENT_ID_EOS, nullptr);
+        if (!g_atomic_int_exchange(&p->eos_told, 1))
+            emit_event(p, EVENT_ID_EOS, nullptr);
+        break;
+    case GST_MESSAGE_APPLICATION: /* the media's end, before the text's */
+        if (gst_message_has_name(msg, MEDIA_END) && !g_atomic_int_exchange(&p->eos_told, 1))
+            emit_event(p, EVENT_ID_EOS, nullptr);
         break;
     case GST_MESSAGE_ERROR: {
         GError* err = nullptr;
@@ -77,7 +96,10 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
         gst_message_parse_error(msg, &err, &dbg);
         MC_WARN("error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
                 err ? err->message : "?", dbg ? dbg : "");
-        emit_event(p, EVENT_ID_ERROR, err ? err->message : nullptr);
+        gchar* text = first_error_text(p, err ? err->message : "unknown error");
+        if (text)
+            emit_event(p, EVENT_ID_ERROR, text);
+        g_free(text);
         g_clear_error(&err);
         g_free(dbg);
         break;
@@ -142,6 +164,10 @@ static GstBusSyncReply bus_sync_handler(GstBus*, GstMessage* msg, gpointer data)
     }
     case GST_MESSAGE_EOS:
         g_atomic_int_set(&p->at_eos, 1);
+        break;
+    case GST_MESSAGE_APPLICATION:
+        if (gst_message_has_name(msg, MEDIA_END))
+            g_atomic_int_set(&p->at_eos, 1);
         break;
     case GST_MESSAGE_TAG: {
         GstTagList* tags = nullptr;
@@ -282,15 +308,6 @@ static void release_caller_buffers(EnginePriv* p)
     g_clear_pointer(&p->album_art, g_free);
 }
 
-/* playbin's video filter can only change while nothing is loaded. */
-static void use_flip_filter(EnginePriv* p, gboolean on)
-{
-    if (!p->flip || p->flip_installed == on)
-        return;
-    g_object_set(p->playbin, "video-filter", on ? p->flip : nullptr, nullptr);
-    p->flip_installed = on;
-}
-
 /* The bus sync handler looks at video_sink from streaming threads. */
 static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
 {
@@ -303,16 +320,23 @@ static void set_video_sink_ref(EnginePriv* p, GstElement* sink)
         gst_object_unref(old);
 }
 
-/* Makes sink the pipeline's video sink, with the display settings in force. */
+/* Makes sink the pipeline's video sink, with the display settings and the
+ * turn in force. */
 static void install_video_sink(EnginePriv* p, GstElement* sink)
 {
+    gst_object_ref_sink(sink);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "force-aspect-ratio"))
         g_object_set(sink, "force-aspect-ratio", p->keep_aspect, nullptr);
     set_video_sink_ref(p, sink);
-    g_object_set(p->playbin, "video-sink", sink, nullptr);
+    rotation_release(p);
+    GstElement* used = rotation_by_sink(p) ? GST_ELEMENT(gst_object_ref(sink)) : rotation_wrap_sink(p, sink);
+    g_object_set(p->playbin, "video-sink", used, nullptr);
+    gst_object_unref(used);
+    rotation_apply(p);
     sinks_apply_overlay(p, sink);
     if (g_str_equal(GST_OBJECT_NAME(gst_element_get_factory(sink)), "glimagesink"))
         sinks_gl_prepare(p);
+    gst_object_unref(sink);
 }
 
 static void set_loading(EnginePriv* p, gboolean loading)
@@ -321,6 +345,7 @@ static void set_loading(EnginePriv* p, gboolean loading)
     p->loading = loading;
     if (loading) {
         p->error_seen = FALSE;
+        p->error_told = FALSE;
         p->sink_failed = FALSE;
     }
     g_mutex_unlock(&p->lock);
@@ -344,7 +369,7 @@ static PlayEngineResult set_and_wait(EnginePriv* p, GstState target, gboolean lo
 {
     if (load) {
         set_loading(p, TRUE);
-        g_atomic_int_set(&p->at_eos, 0);
+        end_watch_reset(p);
     }
     GstStateChangeReturn ret = gst_element_set_state(p->playbin, target);
     return ret == GST_STATE_CHANGE_FAILURE ? PLAYENGINE_FAILURE
@@ -385,7 +410,11 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     }
 
     if (load) {
-        use_flip_filter(p, p->rotation != 0);
+        /* The engine's own sink, when the caller chose none: the best this
+         * display has, which can also be turned. */
+        GstElement* fallback = p->video_sink ? nullptr : sinks_fallback_video_sink();
+        if (fallback)
+            install_video_sink(p, fallback);
         /* GL that could not even be prepared is not tried again by the
          * sink: a second failed attempt can end the process with an X error. */
         if (sinks_gl_unusable(p))
@@ -426,6 +455,8 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
             gst_element_set_state(p->playbin, GST_STATE_NULL);
         }
     }
+    if (res == PLAYENGINE_SUCCESS && load)
+        end_watch_sinks(p);
     /* A rate chosen while nothing was loaded takes effect now that the
      * pipeline has prerolled, whether pause or play loaded it. */
     if (res == PLAYENGINE_SUCCESS && load && p->rate != 1.0) {
@@ -461,7 +492,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         MC_WARN("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
         return PLAYENGINE_FAILURE;
     }
-    g_atomic_int_set(&p->at_eos, 0);
+    end_watch_reset(p);
     return engine_wait_state(p, cur, FALSE, engine_deadline(p));
 }
 
@@ -564,6 +595,18 @@ static void on_deep_element_added(GstBin*, GstBin*, GstElement* element, gpointe
 
 /* ------------------------------------------------------------- operations */
 
+/* The last part of the location, as a file manager would show it. */
+static void set_file_name(EnginePriv* p, const gchar* uri)
+{
+    gchar* location = gst_uri_get_location(uri);
+    gchar* name = g_filename_display_basename(location ? location : uri);
+    g_free(location);
+    g_mutex_lock(&p->lock);
+    g_free(p->file_name);
+    p->file_name = name;
+    g_mutex_unlock(&p->lock);
+}
+
 static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
 {
     ENGINE_ENTER(h);
@@ -582,6 +625,7 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
         }
     }
     gst_element_set_state(p->playbin, GST_STATE_NULL);
+    set_file_name(p, uri);
     p->rate = 1.0;
     g_atomic_int_set(&p->subtitles_off, 0);
     clear_text(p);
@@ -698,33 +742,23 @@ static PlayEngineResult op_get_play_rate(PlayEngineHandle h, gdouble* rate)
 static PlayEngineResult op_set_rotate(PlayEngineHandle h, gint degree)
 {
     ENGINE_ENTER(h);
-    GstVideoOrientationMethod m;
-    switch (degree) {
-    case 0: m = GST_VIDEO_ORIENTATION_IDENTITY; break;
-    case 90: m = GST_VIDEO_ORIENTATION_90R; break;
-    case 180: m = GST_VIDEO_ORIENTATION_180; break;
-    case 270: m = GST_VIDEO_ORIENTATION_90L; break;
-    default: return PLAYENGINE_ERROR_BAD_PARAM;
-    }
-    if (!p->flip)
+    if (degree != 0 && degree != 90 && degree != 180 && degree != 270)
+        return PLAYENGINE_ERROR_BAD_PARAM;
+    if (!p->flip_path && !rotation_by_sink(p))
         return PLAYENGINE_ERROR_NOT_SUPPORT;
-    g_object_set(p->flip, "video-direction", m, nullptr);
     p->rotation = degree;
-    const GstState cur = engine_current_state(p);
-    if (degree == 0 || p->flip_installed || cur <= GST_STATE_READY)
+    rotation_apply(p);
+    if (engine_current_state(p) != GST_STATE_PAUSED)
+        return PLAYENGINE_SUCCESS; /* playing: the next frame comes turned */
+    if (rotation_by_sink(p)) {
+        sinks_expose(p);
         return PLAYENGINE_SUCCESS;
-    /* The first rotation of a loaded file: reload it with the filter in
-     * place and go back to where it was. */
+    }
+    /* Paused: the frame on screen passes the filter again, turned. */
     gint64 pos = 0;
     if (!gst_element_query_position(p->playbin, GST_FORMAT_TIME, &pos) || pos < 0)
         pos = 0;
-    gst_element_set_state(p->playbin, GST_STATE_READY);
-    PlayEngineResult res = change_state(p, GST_STATE_PAUSED);
-    if (res == PLAYENGINE_SUCCESS)
-        res = do_seek(p, p->rate, (guint64)pos, TRUE);
-    if (res == PLAYENGINE_SUCCESS && cur == GST_STATE_PLAYING)
-        res = change_state(p, GST_STATE_PLAYING);
-    return res;
+    return do_seek(p, p->rate, (guint64)pos, TRUE);
 }
 
 static PlayEngineResult op_get_rotate(PlayEngineHandle h, gint* degree)
@@ -1101,8 +1135,9 @@ static PlayEngineResult op_set_video_sink(PlayEngineHandle h, const gchar* name)
     GstElement* sink = sinks_make_video_sink(name);
     if (!sink && name)
         return PLAYENGINE_FAILURE;
-    if (!sink) { /* back to the engine's default */
+    if (!sink) { /* back to the engine's default, chosen at the next load */
         set_video_sink_ref(p, nullptr);
+        rotation_release(p);
         g_object_set(p->playbin, "video-sink", nullptr, nullptr);
         return PLAYENGINE_SUCCESS;
     }
@@ -1323,17 +1358,19 @@ static void free_priv(EnginePriv* p)
         gst_object_unref(p->video_sink);
     if (p->text_appsink)
         gst_object_unref(p->text_appsink);
-    if (p->flip)
-        gst_object_unref(p->flip);
+    rotation_release(p);
     if (p->tags)
         gst_tag_list_unref(p->tags);
     if (p->container_caps)
         gst_caps_unref(p->container_caps);
     if (p->frames)
         g_ptr_array_unref(p->frames);
+    if (p->media_pads)
+        g_ptr_array_unref(p->media_pads);
     g_free(p->album_art);
     g_queue_clear_full(&p->texts, free_cue);
     g_free(p->sub_font);
+    g_free(p->file_name);
     g_rec_mutex_clear(&p->api_lock);
     g_mutex_clear(&p->lock);
     g_mutex_clear(&p->text_lock);
@@ -1351,6 +1388,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
     g_mutex_init(&p->text_lock);
     g_mutex_init(&p->tag_lock);
     p->frames = g_ptr_array_new_with_free_func(g_free);
+    p->media_pads = g_ptr_array_new_with_free_func(gst_object_unref);
     p->rate = 1.0;
     p->timeout_ms = DEFAULT_TIMEOUT_MS;
     p->keep_aspect = TRUE;
@@ -1367,13 +1405,6 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
         return nullptr;
     }
     gst_object_ref_sink(p->playbin);
-    /* Rotation needs a filter in the video path; it is put in only while a
-     * rotation is wanted, since it costs a conversion on every frame. */
-    p->flip = gst_element_factory_make("videoflip", nullptr);
-    if (p->flip)
-        gst_object_ref_sink(p->flip);
-    else
-        MC_WARN("videoflip is not available: no rotation");
     g_object_set(p->playbin, "subtitle-font-desc", p->sub_font, nullptr);
     g_signal_connect(p->playbin, "deep-element-added", G_CALLBACK(on_deep_element_added), p);
 
