@@ -15,7 +15,9 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     : QWidget(parent)
     , m_playlist(playlist)
 {
+    setObjectName(QStringLiteral("playlistWidget"));
     tableView = new QTableView(this);
+    tableView->setObjectName(QStringLiteral("tableView"));
     model = new PlaylistModel(this);
     model->setPlaylist(playlist);
     tableView->setModel(model);
@@ -47,6 +49,7 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     setCursor(Qt::ArrowCursor);
 
     connect(openBtn, &QPushButton::clicked, this, &PlaylistWidget::open);
+    connect(tableView, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { emit play(index.row()); });
     connect(addBtn, &QPushButton::clicked, this, &PlaylistWidget::add);
     connect(addFolderBtn, &QPushButton::clicked, this, &PlaylistWidget::addFolder);
     connect(removeBtn, &QPushButton::clicked, this, &PlaylistWidget::remove);
