@@ -325,7 +325,7 @@ void korinplayer::openFiles(const QStringList& files, bool playIt)
     if (!isConnect)
         prepareBeforePlay(playControl);
     // All are appended in order; only the last is loaded and played.
-    addToPlaylist(playIt ? files.mid(0, files.size() - 1) : files);
+    addToPlaylist(playIt ? QStringList(files.mid(0, files.size() - 1)) : files);
     if (playIt)
         addFile(files.last(), true);
 }
