@@ -1,5 +1,6 @@
 // Helpers shared by the player tests: the generated clips, the engine's
-// position, a window ready to play, and message boxes closed as a user would.
+// position, a window ready to play, menu entries, and message boxes closed
+// as a user would.
 #ifndef PLAYER_TEST_UTIL_H
 #define PLAYER_TEST_UTIL_H
 
@@ -8,6 +9,7 @@
 #include "playcontrol.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QMessageBox>
 #include <QtTest>
 
@@ -26,15 +28,39 @@ inline double positionOf(const korinplayer& w)
     return pos / 1e9;
 }
 
+// The position after action is where it should put it, give or take slack
+// plus the time the action took (the clip plays on meanwhile).
+template <class F>
+bool lands(const korinplayer& w, F action, double expected, double slack = 1.2)
+{
+    QElapsedTimer clock;
+    clock.start();
+    action();
+    const double at = positionOf(w);
+    if (qAbs(at - expected) < slack + clock.elapsed() / 1000.0)
+        return true;
+    qWarning("at %.2f s, expected %.2f s", at, expected);
+    return false;
+}
+
 // A new shown window with an engine, files in its playlist, the bar connected.
 inline bool openPlayer(std::unique_ptr<korinplayer>& w, const QStringList& files = {})
 {
     w.reset(new korinplayer);
     w->show();
-    if (!QTest::qWaitForWindowExposed(w.get()) || !w->engine || w->addToPlaylist(files) != files.size())
+    if (!QTest::qWaitForWindowExposed(w.get(), 20000) || !w->engine || w->addToPlaylist(files) != files.size())
         return false;
     w->prepareBeforePlay(w->playControl);
     return true;
+}
+
+// The menu entry with this text.
+inline void trigger(korinplayer& w, const QString& text)
+{
+    for (QAction* a : w.menuWidget()->findChildren<QAction*>())
+        if (a->text() == text)
+            return a->trigger();
+    QFAIL(qPrintable(text));
 }
 
 // Closes every message box as it appears and keeps what it said.
