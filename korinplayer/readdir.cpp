@@ -43,8 +43,11 @@ bool ReadDir::getNeedQuit()
 
 bool ReadDir::identifyFile(QFileInfo& info)
 {
-    if (!info.isFile())
-        return false;
+    return info.isFile() && nameIsMedia(info.fileName());
+}
+
+bool ReadDir::nameIsMedia(const QString& name)
+{
     // QRegularExpression (unlike QRegExp) may be matched by several scan
     // threads at once.
     static const QRegularExpression media(QStringLiteral("(video/)|(audio/)|(application/x-3gp)|(application/ogg)|"
@@ -52,7 +55,7 @@ bool ReadDir::identifyFile(QFileInfo& info)
                                                          "(application/x-linguist)"),
                                           QRegularExpression::CaseInsensitiveOption);
     static const QMimeDatabase db;
-    const QMimeType type = db.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+    const QMimeType type = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
     if (media.match(type.name()).hasMatch())
         return true;
     for (const QString& alias : type.aliases())
@@ -228,14 +231,14 @@ bool ReadDir::isMediaName(const QString& folder, const QString& name)
     if (odd().matches(name))
         return fileIsMedia(folder + name);
     const int dot = name.indexOf(QLatin1Char('.'));
-    return isMediaEnding(QFile::encodeName(dot < 0 ? QString() : name.mid(dot)), folder + name);
+    return isMediaEnding(QFile::encodeName(dot < 0 ? QString() : name.mid(dot)), name);
 }
 
-bool ReadDir::isMediaEnding(const QByteArray& ending, const QString& path)
+bool ReadDir::isMediaEnding(const QByteArray& ending, const QString& name)
 {
     auto known = m_knownEndings.constFind(ending);
     if (known == m_knownEndings.constEnd())
-        known = m_knownEndings.insert(QByteArray(ending.constData(), ending.size()), fileIsMedia(path));
+        known = m_knownEndings.insert(QByteArray(ending.constData(), ending.size()), nameIsMedia(name));
     return *known;
 }
 
@@ -251,7 +254,7 @@ bool ReadDir::isMediaEntry(const QString& folder, const char* name)
     auto known = m_knownEndings.constFind(ending);
     if (known != m_knownEndings.constEnd())
         return *known;
-    return isMediaEnding(ending, folder + QFile::decodeName(name));
+    return isMediaEnding(ending, QFile::decodeName(name));
 }
 
 void ReadDir::run()

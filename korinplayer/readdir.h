@@ -36,12 +36,14 @@ protected:
     void run() override;
 
 private:
-    // identifyFile with the answers remembered per name ending; folder
-    // ends with a slash.
+    // identifyFile with the answers for plain names remembered per name
+    // ending (odd names go to identifyFile); folder ends with a slash.
     bool isMediaName(const QString& folder, const QString& name);
     bool isMediaEntry(const QString& folder, const char* name);
-    bool isMediaEnding(const QByteArray& ending, const QString& path);
+    bool isMediaEnding(const QByteArray& ending, const QString& name);
     static bool fileIsMedia(const QString& path);
+    // The MIME test on the name alone.
+    static bool nameIsMedia(const QString& name);
 
     QString m_dirPath;
     bool m_playNow;
