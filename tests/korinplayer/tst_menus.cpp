@@ -1,6 +1,7 @@
 // The menu row, the video area and the media information on the real
 // engine: rotation, resize, move and aspect reaching the engine, full
 // screen in and out, track menus, thumbnails, the information panel.
+#include "colorkey.h"
 #include "mediainfowidget.h"
 #include "player_test_util.h"
 #include "playlistwidget.h"
@@ -94,13 +95,18 @@ private slots:
         QVERIFY(closer.texts.at(0).startsWith("This function only") && w->renderVideoWidget->size() == v);
         QCOMPARE(closer.texts.at(1), QStringLiteral("Wrong video resolution: 0 X 0"));
 
-        // In full screen a click brings the bars for a while; leaving
-        // restores the links between the areas.
+        // In full screen a click brings the bars, keyed instead of gray, for
+        // a while; leaving restores the links between the areas.
+        const auto background = [this](QWidget* bar) { return bar->grab().toImage().pixelColor(2, 2); };
+        QColor key;
+        ColorKey::color_key_to_qcolor(key);
+        QVERIFY(background(w->playControl) == Qt::gray && background(w->sliderBar) == Qt::gray);
         w->changeFullOrNormal();
         QTRY_VERIFY(w->isFullScreen());
         QTRY_COMPARE(w->renderVideoWidget->height(), w->videoWidget->height() - 1);
         QTest::mouseClick(w->renderVideoWidget, Qt::LeftButton);
         QTRY_VERIFY(w->playControl->isVisible() && w->panelDisappearInFull->isActive());
+        QVERIFY(background(w->playControl) == key && background(w->sliderBar) == key);
         w->changeFullOrNormal();
         QTRY_VERIFY(!w->isFullScreen());
         QTRY_COMPARE(w->renderVideoWidget->size(), w->videoWidget->size());
