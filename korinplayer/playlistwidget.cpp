@@ -36,6 +36,12 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     removeAllBtn = new QPushButton(tr("Remove All"), this);
     closeBtn = new QPushButton(tr("Close"), this);
 
+    const std::pair<QPushButton*, const char*> named[] = {{openBtn, "openBtn"},           {addBtn, "addBtn"},
+                                                          {addFolderBtn, "addFolderBtn"}, {removeBtn, "removeBtn"},
+                                                          {removeAllBtn, "removeAllBtn"}, {closeBtn, "closeBtn"}};
+    for (const auto& b : named)
+        b.first->setObjectName(QLatin1String(b.second));
+
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {addBtn, addFolderBtn, removeBtn, removeAllBtn})
         row->addWidget(b);

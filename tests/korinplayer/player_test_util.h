@@ -1,6 +1,6 @@
 // Helpers shared by the player tests: the generated clips, the engine's
-// position, a window ready to play, menu entries, and message boxes closed
-// as a user would.
+// position, a window ready to play, menu entries, what played, and message
+// boxes closed as a user would.
 #ifndef PLAYER_TEST_UTIL_H
 #define PLAYER_TEST_UTIL_H
 
@@ -61,6 +61,18 @@ inline void trigger(korinplayer& w, const QString& text)
         if (a->text() == text)
             return a->trigger();
     QFAIL(qPrintable(text));
+}
+
+// The items whose play started, from a spy on the window title, in order.
+inline QStringList played(const QSignalSpy& titles)
+{
+    QStringList out;
+    for (const QList<QVariant>& t : titles) {
+        const QString title = t.at(0).toString().mid(15);
+        if (t.at(0).toString().startsWith("korinplayer -- ") && title != "loading" && (out.isEmpty() || out.last() != title))
+            out << title;
+    }
+    return out;
 }
 
 // Closes every message box as it appears and keeps what it said.
