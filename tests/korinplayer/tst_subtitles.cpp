@@ -120,10 +120,11 @@ private slots:
     }
 
     // Interface rendering: each line at its time and gone when it is over;
-    // the second item (clip.SRT beside it) still gets subtitles.
+    // the second item (clip.SRT beside it) still gets subtitles; the track
+    // menu; the way back to engine rendering.
     void drawnByInterface()
     {
-        QVERIFY(open({media("subs/srt.mp4"), media("subs/upper.mp4")}, true));
+        QVERIFY(open({media("subs/srt.mp4"), media("subs/upper.mp4"), media("subs/internal.mkv")}, true));
         w->playlist->setCurrentIndex(0);
         QTest::mouseClick(w->playControl->playButton, Qt::LeftButton);
         QVERIFY(w->external_subtitle_loaded && w->subtitle_on);
@@ -142,8 +143,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
         const quint64 seen = w->shownSubtitlePts;
         w->subtitle_disp("again", seen, 0);
-        QVERIFY(shownText().isEmpty());
-        w->stepRewind();
+        QVERIFY(shownText().isEmpty() && (w->stepRewind(), true));
         w->subtitle_disp("again", seen, 0);
         QCOMPARE(plain(shownText()), QStringLiteral("again"));
         // Full screen: the line stays, low on the screen, and goes above the
@@ -158,36 +158,28 @@ private slots:
         w->changeFullOrNormal();
         QTRY_VERIFY(!w->isFullScreen());
 
-        // Back to engine rendering from the menu: applied at the stop, which
-        // joins the thread before the engine is rebuilt.
-        w->menuRenderSubOpt->trigger();
-        QVERIFY(w->render_subtitle_by_ui && w->stop() && !w->render_subtitle_by_ui && w->engine);
-        QVERIFY(!w->subtitleThread->isRunning() && w->subtitle->isHidden());
-    }
-
-    // The track menu over a file's own track, drawn by the interface; and a
-    // lookup that must not match.
-    void menuAndLookup()
-    {
-        QVERIFY(open({media("subs/internal.mkv")}, true));
-        QVERIFY(w->preLoadFile(media("subs/v1.2/noext")) == 0 && !w->external_subtitle_loaded); // not v1.srt
-        w->playlist->setCurrentIndex(0);
+        // The track menu over a file's own track; a lookup that must not match.
+        w->playlist->setCurrentIndex(2);
+        QVERIFY(w->stop() && w->preLoadFile(media("subs/v1.2/noext")) == 0 && !w->external_subtitle_loaded);
         QVERIFY(w->stop() && w->preLoadFile(media("subs/internal.mkv")) == 0);
-        for (int round = 0; round < 2; ++round) {
+        for (int round = 0; round < 2; ++round) { // "Subtitle Off", then the track
+            tracks().at(round)->trigger();
             const QList<QAction*> entries = tracks();
             QVERIFY(entries.size() == 2 && entries.at(round)->isChecked()); // never twice
             QVERIFY(entries.at(0)->text() == "Subtitle Off" && entries.at(1)->text().startsWith("Subtitle 1: "));
             QVERIFY(!w->menuSubtitle->findChild<QAction*>("SubOutlineColorAction")->isEnabled()
                     && !w->menuSubtitle->findChild<QMenu*>("SubPosMenu")->isEnabled());
-            if (round == 0)
-                entries.at(1)->trigger();
         }
-        w->nextToPlay(0);
+        w->nextToPlay(2);
         QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
         tracks().at(0)->trigger();
         QVERIFY(!w->subtitle_on && w->subtitle->isHidden());
-        w->close(); // while the thread runs
-        QVERIFY(!w->subtitleThread->isRunning());
+
+        // Back to engine rendering from the menu: applied at the stop, which
+        // joins the thread before the engine is rebuilt.
+        w->menuRenderSubOpt->trigger();
+        QVERIFY(w->render_subtitle_by_ui && w->stop() && !w->render_subtitle_by_ui && w->engine);
+        QVERIFY(!w->subtitleThread->isRunning() && w->subtitle->isHidden());
     }
 
     // Engine rendering into the X window: the line changes the picture; a
