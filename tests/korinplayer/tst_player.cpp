@@ -1,22 +1,132 @@
 // The player's window with the real engine on generated clips: playing,
-// pausing, seeking, trick rates, repeat modes, bad media, and a window
-// whose engine is gone.
+// pausing, seeking, trick rates, repeat modes, the menus and the video area,
+// media information, subtitles drawn by the interface and by the engine, and
+// a window whose engine is gone.
+#include "colorkey.h"
+#include "mediainfowidget.h"
 #include "player_test_util.h"
 #include "seekdialog.h"
 #include "sliderbar.h"
+#include "subtitlepollingthread.h"
+#include "videowidget.h"
 #include "volumwidget.h"
 
+#include <QActionGroup>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSlider>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimeEdit>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+// The engine's force_ratio, recording each call.
+QVector<int> ratioCalls;
+PlayEngineResult (*realRatio)(PlayEngineHandle, gboolean) = nullptr;
+PlayEngineResult recordRatio(PlayEngineHandle h, gboolean keep)
+{
+    ratioCalls << keep;
+    return realRatio(h, keep);
+}
+
+QString plain(const QString& rich)
+{
+    QTextDocument doc;
+    doc.setHtml(rich);
+    return doc.toPlainText();
+}
+
+// Whether the last character of rich text is italic and its first is not.
+bool endsItalic(const QString& rich)
+{
+    QTextDocument doc;
+    doc.setHtml(rich);
+    QTextCursor last(&doc);
+    last.setPosition(doc.characterCount() - 1);
+    return last.charFormat().fontItalic() && !QTextCursor(&doc).charFormat().fontItalic();
+}
+// A fake engine whose text fills the whole buffer, terminator or not.
+std::atomic<int> fakeState{GST_STATE_PLAYING};
+PlayEngineResult fakeGetState(PlayEngineHandle, GstState* st)
+{
+    *st = GstState(fakeState.load());
+    return PLAYENGINE_SUCCESS;
+}
+PlayEngineResult fakeText(PlayEngineHandle, gchar* buffer, guint32, guint64* pts, guint64* dur)
+{
+    std::memset(buffer, 'x', 512);
+    *pts = 1;
+    *dur = ~guint64(0);
+    return PLAYENGINE_SUCCESS;
+}
+
+// Near-white pixels in the lower half of the video window.
+int brightPixels(WId win)
+{
+    const QImage img = QGuiApplication::primaryScreen()->grabWindow(win).toImage();
+    int n = 0;
+    for (int y = img.height() / 2; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += qGray(img.pixel(x, y)) > 200;
+    return n;
+}
+} // namespace
 
 class TestPlayer : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<korinplayer> w;
+
+    bool start(const QStringList& files)
+    {
+        if (!openPlayer(w))
+            return false;
+        w->openFiles(files, true);
+        return QTest::qWaitFor([this] { return w->playControl->getState() == GST_STATE_PLAYING; }, 10000);
+    }
+    DisplayArea area()
+    {
+        DisplayArea a{-1, -1, -1, -1};
+        w->engine->get_display_area(w->engine, &a);
+        return a;
+    }
+    // Loads a file and opens the panel; returns its text.
+    QString panelOf(const char* name)
+    {
+        if (w->infoWidget)
+            w->showMediaInfo(); // closes it
+        if (!w->stop() || w->preLoadFile(media(name)) != 0)
+            return QString();
+        QTest::mouseClick(w->playControl->infoButton, Qt::LeftButton);
+        return w->infoWidget ? w->infoWidget->infoLabel()->text() : QString();
+    }
+
+
+    bool open(const QStringList& files, bool byUi)
+    {
+        if (!openPlayer(w, files))
+            return false;
+        if (byUi)
+            w->menuRenderSubOpt->trigger(); // stopped: the engine is rebuilt at once
+        return w->render_subtitle_by_ui == byUi;
+    }
+    QString shownText() const
+    {
+        return w->subtitle && w->subtitle->isVisible() ? w->subtitle->textLabel()->text() : QString();
+    }
+    // The Subtitle menu as it opens: its track entries.
+    QList<QAction*> tracks()
+    {
+        emit w->menuSubtitle->aboutToShow();
+        return w->menuSubtitle->findChild<QActionGroup*>("SubtitleTracks")->actions();
+    }
+
 
     // A window playing files, from the play button.
     bool openPlaying(const QStringList& files)
@@ -224,6 +334,265 @@ private slots:
         QVERIFY(w->close());
         QVERIFY(!w->engine && !w->renderVideoWidget);
         w->stepForward();
+    }
+
+    void viewEntries()
+    {
+        BoxCloser closer;
+        QVERIFY(start({media("a.mp4"), media("long.mp4")}));
+        QVERIFY(w->playlist->mediaCount() == 2 && w->playlist->currentIndex() == 1); // the last one plays
+        trigger(*w, "Rotate 90");
+        gint degree = -1;
+        w->engine->get_rotate(w->engine, &degree);
+        QCOMPARE(degree, 90);
+        trigger(*w, "Rotate 0");
+
+        const QSize v = w->videoWidget->size();
+        trigger(*w, "1/2 Center");
+        QTRY_VERIFY(area().width == v.width() / 2 && area().height == v.height() / 2);
+        w->renderVideoWidget->move(30, 30);
+        trigger(*w, "Move Left");
+        QCOMPARE(w->renderVideoWidget->x(), 0);
+        for (int i = 0; i < 20; ++i)
+            trigger(*w, "Move Right");
+        QCOMPARE(w->renderVideoWidget->geometry().right(), v.width() - 1); // flush right
+
+        realRatio = w->engine->force_ratio;
+        w->engine->force_ratio = recordRatio;
+        trigger(*w, "Original Size"); // 320 x 240 fits
+        QCOMPARE(w->renderVideoWidget->geometry(), QRect((v.width() - 320) / 2, (v.height() - 240) / 2, 320, 240));
+        QTRY_COMPARE(area().width, 320);
+        trigger(*w, "Full Fill");
+        QTRY_COMPARE(area().width, v.width());
+        trigger(*w, "Original Ratio");
+        QCOMPARE(ratioCalls, (QVector<int>{false, true}));
+        w->metadata.video_info[0].width = 5000; // larger than the area: only warns
+        trigger(*w, "Original Size");
+        std::memset(&w->metadata, 0, sizeof w->metadata);
+        trigger(*w, "Original Size");
+        QTRY_COMPARE(closer.texts.size(), 2);
+        QVERIFY(closer.texts.at(0).startsWith("This function only") && w->renderVideoWidget->size() == v);
+        QCOMPARE(closer.texts.at(1), QStringLiteral("Wrong video resolution: 0 X 0"));
+
+        // In full screen a click brings the bars, keyed instead of gray, for
+        // a while; leaving restores the links between the areas.
+        const auto background = [this](QWidget* bar) { return bar->grab().toImage().pixelColor(2, 2); };
+        QColor key;
+        ColorKey::color_key_to_qcolor(key);
+        QVERIFY(background(w->playControl) == Qt::gray && background(w->sliderBar) == Qt::gray);
+        w->changeFullOrNormal();
+        QTRY_VERIFY(w->isFullScreen());
+        QTRY_COMPARE(w->renderVideoWidget->height(), w->videoWidget->height() - 1);
+        QTest::mouseClick(w->renderVideoWidget, Qt::LeftButton);
+        QTRY_VERIFY(w->playControl->isVisible() && w->panelDisappearInFull->isActive());
+        QVERIFY(background(w->playControl) == key && background(w->sliderBar) == key);
+        w->changeFullOrNormal();
+        QTRY_VERIFY(!w->isFullScreen());
+        QTRY_COMPARE(w->renderVideoWidget->size(), w->videoWidget->size());
+        w->resize(w->width() - 100, w->height() - 80);
+        QTRY_COMPARE(w->renderVideoWidget->size(), w->videoWidget->size());
+        QTRY_COMPARE(area().width, w->videoWidget->width());
+    }
+
+    // Track menus list one entry per track, never twice, and switch the
+    // audio; a thumbnail is shown instead of playing when asked.
+    void tracksAndThumbnail()
+    {
+        QVERIFY(start({media("two-audio.mp4")}));
+        QMenu* audio = w->findChild<QMenu*>("menuAudio");
+        for (int i = 0; i < 2; ++i)
+            emit audio->aboutToShow();
+        QVERIFY(audio->actions().size() == 2 && audio->actions().at(0)->isChecked());
+        QVERIFY(audio->actions().at(1)->text().startsWith("Audio 2: "));
+        audio->actions().at(1)->trigger();
+        gint cur = -1;
+        QTRY_VERIFY((w->engine->get_cur_audio_no(w->engine, &cur), cur == 1));
+        QMenu* video = w->findChild<QMenu*>("menuVideo");
+        emit video->aboutToShow();
+        QVERIFY(video->actions().size() == 1 && video->actions().at(0)->text().startsWith("Video 1: language: "));
+
+        w->findChild<QAction*>("menuGetThumbnail")->trigger();
+        w->openFiles({media("long.mp4")}, true);
+        QVERIFY(w->imageInfo && w->isThumbnailShown && w->imageInfo->size() == QSize(320, 240));
+        QVERIFY(w->playControl->getState() != GST_STATE_PLAYING && w->playlist->currentIndex() == 1);
+    }
+
+    void mediaInformation()
+    {
+        // Unterminated text, hostile tags and more tracks than the record holds.
+        korin_metadata md;
+        std::memset(&md, 'A', sizeof md);
+        std::strcpy(md.artist, "<b>Band</b>");
+        md.n_audio = 10;
+        md.n_video = 0;
+        md.n_subtitle = -3;
+        const QString text = MediaInfoWidget::describe(md, "59s", "unknown");
+        QVERIFY(text.startsWith("Title: " + QString(256, 'A') + "\nArtist: <b>Band</b>\n"));
+        QVERIFY(text.contains("Duration: 59s\nContainer: " + QString(64, 'A') + "\nSeekable: unknown\n"));
+        QVERIFY(text.contains("Videos: [0], Audios: [10], Subtitles: [-3]\n") && !text.contains("Subtitle 1"));
+        QCOMPARE(text.count(QRegularExpression("^Audio \\d", QRegularExpression::MultilineOption)), 8);
+
+        QVERIFY(openPlayer(w));
+        const QString song = panelOf("song.mp3");
+        for (const char* line : {"Title: Korin Test Song\n", "Artist: Korin Band\n", "Album: Test Album\n",
+                                 "Genre: Ambient\n", "Seekable: Yes\n", "Videos: [0], Audios: [1], Subtitles: [0]\n"})
+            QVERIFY2(song.contains(QLatin1String(line)), qPrintable(song));
+        QVERIFY(song.contains(QRegularExpression("Audio 1: .+, Language: .*\n        2 Channels, 48000 Hz, \\d+ bps\n")));
+        QVERIFY(w->mediaType == AUDIO_TYPE && w->imageInfo->size() == QSize(64, 48)); // the cover
+        QCOMPARE(w->infoWidget->infoLabel()->textFormat(), Qt::PlainText);
+        QTest::mouseClick(w->playControl->infoButton, Qt::LeftButton);
+        QVERIFY(!w->infoWidget);
+        QVERIFY(panelOf("bare.mp3").contains("Title: Bare Song\n"));
+        QVERIFY(!w->imageInfo->isNull() && *w->imageInfo == QImage(":/image/album-art-missing.png"));
+        const QString mkv = panelOf("subs/internal.mkv");
+        QVERIFY(mkv.contains(QRegularExpression("Video 1: .+\n        320 x 240 \\(25/1\\), \\d+ bps\n")));
+        QVERIFY(mkv.contains("Subtitle 1: ") && mkv.contains("Duration: 6s\n") && w->mediaType == VIDEO_TYPE);
+
+        // New metadata reaches an open panel at the next tick; stop closes it.
+        QPointer<MediaInfoWidget> old = w->infoWidget;
+        w->updateInfo();
+        w->updateTime();
+        QVERIFY(!old && w->infoWidget && w->stop() && !w->infoWidget);
+    }
+
+
+    void textTimingAndThread()
+    {
+        // Pango markup: entities read once, other tags dropped, lines kept.
+        QCOMPARE(subtitleRichText("A\nB"), QStringLiteral("<div>A<br/>B</div>"));
+        const QString hostile = subtitleRichText("<span foreground=\"red\">q</span> &amp;lt;&#38;<img src=x> <I>it</I>");
+        QCOMPARE(plain(hostile), QStringLiteral("q &lt;& it"));
+        QVERIFY(endsItalic(hostile));
+        // No or an absurd duration: the default time on screen.
+        for (quint64 ns : {quint64(0), ~quint64(0), quint64(INT_MAX) * 1000000ULL * 2})
+            QCOMPARE(subtitleDisplayMs(ns), 2000);
+
+        // 512 bytes without a terminator arrive cut, as a copy.
+        PlayEngine fake{};
+        fake.get_state = fakeGetState;
+        fake.get_subtitle_text = fakeText;
+        SubtitlePollingThread thread;
+        QSignalSpy texts(&thread, &SubtitlePollingThread::updateSubtitle);
+        thread.setPlayengine(&fake);
+        thread.clear_need_quit();
+        thread.start();
+        QTRY_VERIFY(texts.count() >= 2);
+        thread.stopAndWait();
+        const QByteArray got = texts.at(0).at(0).toByteArray();
+        QVERIFY(got.size() > 0 && got.size() <= 511 && got == QByteArray(got.size(), 'x'));
+        // A stopped engine ends the thread by itself.
+        fakeState = GST_STATE_READY;
+        texts.clear();
+        thread.clear_need_quit();
+        thread.start();
+        QVERIFY(thread.wait(5000) && texts.isEmpty());
+    }
+
+    // Interface rendering: each line at its time and gone when it is over;
+    // the second item (clip.SRT beside it) still gets subtitles; the track
+    // menu; the way back to engine rendering.
+    void drawnByInterface()
+    {
+        QVERIFY(open({media("subs/srt.mp4"), media("subs/upper.mp4"), media("subs/internal.mkv")}, true));
+        w->playlist->setCurrentIndex(0);
+        QTest::mouseClick(w->playControl->playButton, Qt::LeftButton);
+        QVERIFY(w->external_subtitle_loaded && w->subtitle_on);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        QVERIFY(positionOf(*w) >= 0.9 && positionOf(*w) < 3.0);
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
+        QVERIFY(positionOf(*w) >= 2.8 && positionOf(*w) < 4.0);
+        // The engine's markup of "Tom & Jerry <i>x</i> a<b <i>y</i>".
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "Tom & Jerry x a<b y", 4000);
+        QVERIFY(endsItalic(shownText()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle() == "korinplayer -- upper", 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        // A line whose time is over shows again only after a seek.
+        w->pause();
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().isEmpty(), 4000);
+        const quint64 seen = w->shownSubtitlePts;
+        w->subtitle_disp("again", seen, 0);
+        QVERIFY(shownText().isEmpty() && (w->stepRewind(), true));
+        w->subtitle_disp("again", seen, 0);
+        QCOMPARE(plain(shownText()), QStringLiteral("again"));
+        // Full screen: the line stays, low on the screen, and goes above the
+        // control bar while it shows.
+        w->changeFullOrNormal();
+        QTRY_VERIFY(w->isFullScreen());
+        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80 && !shownText().isEmpty());
+        w->showBarInFull = true;
+        w->panelInFullscreen(true);
+        QVERIFY(w->subtitle->geometry().bottom()
+                < w->centralWidget->mapFromGlobal(w->playControl->mapToGlobal(QPoint())).y());
+        w->changeFullOrNormal();
+        QTRY_VERIFY(!w->isFullScreen());
+
+        // The track menu over a file's own track; a lookup that must not match.
+        w->playlist->setCurrentIndex(2);
+        QVERIFY(w->stop() && w->preLoadFile(media("subs/v1.2/noext")) == 0 && !w->external_subtitle_loaded);
+        QVERIFY(w->stop() && w->preLoadFile(media("subs/internal.mkv")) == 0);
+        for (int round = 0; round < 2; ++round) { // "Subtitle Off", then the track
+            tracks().at(round)->trigger();
+            const QList<QAction*> entries = tracks();
+            QVERIFY(entries.size() == 2 && entries.at(round)->isChecked()); // never twice
+            QVERIFY(entries.at(0)->text() == "Subtitle Off" && entries.at(1)->text().startsWith("Subtitle 1: "));
+            QVERIFY(!w->menuSubtitle->findChild<QAction*>("SubOutlineColorAction")->isEnabled()
+                    && !w->menuSubtitle->findChild<QMenu*>("SubPosMenu")->isEnabled());
+        }
+        w->nextToPlay(2);
+        QTRY_VERIFY_WITH_TIMEOUT(plain(shownText()) == "First line of the test subtitles", 4000);
+        tracks().at(0)->trigger();
+        QVERIFY(!w->subtitle_on && w->subtitle->isHidden());
+
+        // Back to engine rendering from the menu: applied at the stop, which
+        // joins the thread before the engine is rebuilt.
+        w->menuRenderSubOpt->trigger();
+        QVERIFY(w->render_subtitle_by_ui && w->stop() && !w->render_subtitle_by_ui && w->engine);
+        QVERIFY(!w->subtitleThread->isRunning() && w->subtitle->isHidden());
+    }
+
+    // Engine rendering into the X window: the line changes the picture; a
+    // file's own track shows at once and the menu says so.
+    void drawnByEngine()
+    {
+        QVERIFY(open({media("subs/srt.mp4"), media("subs/internal.mkv")}, false));
+        w->m_sink = XIMAGESINK;
+        w->reCreatePipeline();
+        w->playlist->setCurrentIndex(0);
+        QVERIFY(w->preLoadFile(media("subs/srt.mp4")) == 0);
+        // Black video: white pixels are the subtitle line.
+        const int none = brightPixels(w->winID);
+        w->nextToPlay(0);
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 1.6, 4000);
+        const int line = brightPixels(w->winID);
+        QVERIFY2(line > none + 100, qPrintable(QStringLiteral("%1 vs %2").arg(line).arg(none)));
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 3.3, 4000);
+        QVERIFY(brightPixels(w->winID) < line / 4);
+
+        w->playlist->setCurrentIndex(1);
+        QVERIFY(w->stop() && w->preLoadFile(media("subs/internal.mkv")) == 0);
+        QVERIFY(tracks().at(1)->isChecked());
+        tracks().at(0)->trigger();
+        QVERIFY(tracks().at(0)->isChecked());
+
+        // A rebuilt engine gets the style with the next file it plays.
+        w->subtitle_font = QFont("Serif", 12, QFont::Bold);
+        w->subtitle_color = QColor(255, 255, 0, 200);
+        w->subPos = TOP_RIGHT;
+        QVERIFY(w->stop());
+        w->reCreatePipeline();
+        w->nextToPlay(0);
+        gchar font[64] = {};
+        guint argb = 0;
+        SubtitleHAlign h = SUBTITLE_H_ALIGN_CENTER;
+        SubtitleVAlign v = SUBTITLE_V_ALIGN_BASELINE;
+        gdouble at = 0;
+        w->engine->get_subtitle_font(w->engine, font, sizeof font);
+        w->engine->get_subtitle_color(w->engine, &argb);
+        w->engine->get_subtitle_halignment(w->engine, &h, &at);
+        w->engine->get_subtitle_valignment(w->engine, &v, &at);
+        QCOMPARE(QString(font), QStringLiteral("Serif,Bold 12"));
+        QVERIFY(argb == 0xc8ffff00 && h == SUBTITLE_H_ALIGN_RIGHT && v == SUBTITLE_V_ALIGN_TOP);
     }
 };
 
