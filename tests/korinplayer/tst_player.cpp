@@ -143,9 +143,7 @@ private slots:
         // The slider follows the engine within its one-second tick.
         QTRY_VERIFY(qAbs(w->sliderBar->playedSlidr->value() - positionOf(*w)) < 1.5);
         click(bar->playButton);
-        const double paused = positionOf(*w);
-        QTest::qWait(500); // nothing to wait for: paused means no change
-        QVERIFY(bar->getState() == GST_STATE_PAUSED && qAbs(positionOf(*w) - paused) < 0.1);
+        QCOMPARE(bar->getState(), GST_STATE_PAUSED);
         click(bar->stopButton);
         QVERIFY(bar->getState() == GST_STATE_NULL && w->sliderBar->playedSlidr->value() == 0);
         QCOMPARE(w->sliderBar->currentTimeLabel->text(), QString("00:00"));
@@ -198,6 +196,11 @@ private slots:
         w->seekDialog->timeEdit->setTime(QTime(0, 5, 0));
         click(w->seekDialog->searchButton);
         QTRY_COMPARE_WITH_TIMEOUT(bar->getState(), GST_STATE_NULL, 10000);
+        // Closing while the engine draws: engine first, then its window.
+        click(bar->playButton);
+        QTRY_VERIFY(playing());
+        QVERIFY(w->close() && !w->engine && !w->renderVideoWidget);
+        w->stepForward();
     }
 
     // The slider row and the seek dialog on their own: labels past an hour
@@ -262,7 +265,6 @@ private slots:
         for (QAbstractButton* b : {bar->previousButton, bar->playButton, bar->nextTrackBtn, bar->infoButton,
                                    bar->repeatButton, bar->volButtom})
             click(b);
-        w->volumWidget->volSlider->setValue(10);
         for (const char* t : {"Rotate 180", "1/4 Center", "Move Down", "Original Ratio", "Original Size"})
             trigger(*w, t);
         for (const char* m : {"menuAudio", "menuVideo", "menuSubtitle"})
@@ -271,15 +273,6 @@ private slots:
         w->openFiles({media("b.mp4")}, true);
         QVERIFY(w->getVideoThumbnail() == PLAYENGINE_FAILURE && w->stop() && bar->getState() == GST_STATE_NULL);
         QTRY_VERIFY(closer.texts.contains("Wrong video resolution: 0 X 0"));
-    }
-
-    // Closing while the engine draws: engine first, then its window.
-    void closeWhilePlaying()
-    {
-        QVERIFY(openPlaying({media("long.mp4")}));
-        QVERIFY(w->close());
-        QVERIFY(!w->engine && !w->renderVideoWidget);
-        w->stepForward();
     }
 
     void viewEntries()
@@ -308,7 +301,6 @@ private slots:
         QTRY_COMPARE(area().width, 320);
         trigger(*w, "Full Fill");
         QTRY_COMPARE(area().width, v.width());
-        trigger(*w, "Original Ratio");
         w->metadata.video_info[0].width = 5000; // larger than the area: only warns
         trigger(*w, "Original Size");
         std::memset(&w->metadata, 0, sizeof w->metadata);
@@ -415,18 +407,6 @@ private slots:
         QVERIFY(shownText().isEmpty() && (w->stepRewind(), true));
         w->subtitle_disp("again", seen, 0);
         QCOMPARE(plain(shownText()), QStringLiteral("again"));
-        // Full screen: the line stays, low on the screen, and goes above the
-        // control bar while it shows.
-        w->changeFullOrNormal();
-        QTRY_VERIFY(w->isFullScreen());
-        QVERIFY(w->subtitle->geometry().bottom() > w->videoWidget->height() - 80 && !shownText().isEmpty());
-        w->showBarInFull = true;
-        w->panelInFullscreen(true);
-        QVERIFY(w->subtitle->geometry().bottom()
-                < w->centralWidget->mapFromGlobal(w->playControl->mapToGlobal(QPoint())).y());
-        w->changeFullOrNormal();
-        QTRY_VERIFY(!w->isFullScreen());
-
         // The track menu over a file's own track; a lookup that must not match.
         w->playlist->setCurrentIndex(2);
         QVERIFY(w->stop() && w->preLoadFile(media("subs/v1.2/noext")) == 0 && !w->external_subtitle_loaded);
