@@ -1,6 +1,5 @@
-// Helpers shared by the player tests: the generated clips, the engine's
-// position, a window ready to play, menu entries, what played, and message
-// boxes closed as a user would.
+// Shared by the player tests: clips, the engine's position, a window ready to
+// play, menu entries, what played, message boxes closed as a user would.
 #ifndef PLAYER_TEST_UTIL_H
 #define PLAYER_TEST_UTIL_H
 
@@ -23,9 +22,7 @@ inline QString media(const char* name)
 inline double positionOf(const korinplayer& w)
 {
     gint64 pos = -1;
-    if (!w.engine || w.engine->get_position(w.engine, &pos) != PLAYENGINE_SUCCESS)
-        return -1;
-    return pos / 1e9;
+    return w.engine && w.engine->get_position(w.engine, &pos) == PLAYENGINE_SUCCESS ? pos / 1e9 : -1;
 }
 
 // The position after action is where it should put it, give or take slack
@@ -37,10 +34,10 @@ bool lands(const korinplayer& w, F action, double expected, double slack = 1.2)
     clock.start();
     action();
     const double at = positionOf(w);
-    if (qAbs(at - expected) < slack + clock.elapsed() / 1000.0)
-        return true;
-    qWarning("at %.2f s, expected %.2f s", at, expected);
-    return false;
+    const bool near = qAbs(at - expected) < slack + clock.elapsed() / 1000.0;
+    if (!near)
+        qWarning("at %.2f s, expected %.2f s", at, expected);
+    return near;
 }
 
 // A new shown window with an engine, files in its playlist, the bar connected.

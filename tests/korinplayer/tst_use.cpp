@@ -67,7 +67,7 @@ class TestUse : public QObject
     Q_OBJECT
     std::unique_ptr<korinplayer> w;
 
-    QAbstractButton* button(const char* name) { return w->findChild<QAbstractButton*>(QLatin1String(name)); }
+    QAbstractButton* button(const char* name) { return w->findChild<QAbstractButton*>(name); }
     GstState state() const { return w->playControl->getState(); }
     // A key pressed while to has the focus.
     void key(QWidget* to, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier)
@@ -98,9 +98,8 @@ class TestUse : public QObject
     {
         gdouble volume = -1;
         gboolean muted = !mute;
-        w->engine->get_volume(w->engine, &volume);
-        w->engine->get_mute(w->engine, &muted);
-        return qAbs(volume - v) < 0.001 && bool(muted) == mute;
+        return !w->engine->get_volume(w->engine, &volume) && !w->engine->get_mute(w->engine, &muted)
+            && qAbs(volume - v) < 0.001 && bool(muted) == mute;
     }
 
 private slots:
@@ -227,7 +226,7 @@ private slots:
         QTRY_VERIFY(!w->isFullScreen());
         QVERIFY(w->playControl->isVisible() && !table->isVisible());
 
-        // Ctrl+G: one seek dialog, however often pressed.
+        // Ctrl+G opens the seek dialog.
         QTest::keyClick(w.get(), Qt::Key_G, Qt::ControlModifier);
         QTRY_VERIFY(w->seekDialog);
         QVERIFY(w->seekDialog->close());
@@ -292,20 +291,14 @@ private slots:
 
         // Rows 4, 1, 2 selected in that order while "five" is current.
         list.setCurrentIndex(5);
-        const auto select = [&](std::initializer_list<int> rows) {
-            view->clearSelection();
-            for (int r : rows)
-                view->selectionModel()->select(model->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        };
-        select({4, 1, 2});
+        for (int r : {4, 1, 2})
+            view->selectionModel()->select(model->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         panel.removeBtn->click();
-        QCOMPARE(names(list), (QStringList{"zero.mp4", "three.mp4", "five.mp4", "six.mp4"}));
-        QCOMPARE(list.currentIndex(), 2);
+        QVERIFY(names(list) == (QStringList{"zero.mp4", "three.mp4", "five.mp4", "six.mp4"}) && list.currentIndex() == 2);
         // The current item itself.
         view->setCurrentIndex(model->index(2, 0));
         panel.removeBtn->click();
-        QCOMPARE(names(list), (QStringList{"zero.mp4", "three.mp4", "six.mp4"}));
-        QCOMPARE(list.currentIndex(), -1);
+        QVERIFY(names(list) == (QStringList{"zero.mp4", "three.mp4", "six.mp4"}) && list.currentIndex() == -1);
 
         view->setCurrentIndex(model->index(1, 0));
         panel.openBtn->click();
@@ -341,12 +334,10 @@ private slots:
         korinplayer w;
         QCOMPARE(w.addToPlaylist(QStringList{media("b.mp4"), media("b.mp4"), media("b.mp4")}), 3);
         QVERIFY(scan(w, root, false));
-        QTRY_COMPARE(w.playlist->mediaCount(), 7);
-        QCOMPARE(names(*w.playlist, 3, true), (QStringList{"a.mp4", "b.mp3", "it's \"odd\" name.mkv", "new\nline.ogg"}));
+        QTRY_COMPARE(names(*w.playlist, 3, true), (QStringList{"a.mp4", "b.mp3", "it's \"odd\" name.mkv", "new\nline.ogg"}));
         QVERIFY(scan(w, root, true));
-        QTRY_VERIFY(w.playlist->mediaCount() > 7);
         // Once each: the loop is not followed, the locked folder not read.
-        QCOMPARE(names(*w.playlist, 7, true), (QStringList{"a.mp4", "b.mp3", "d.webm", "it's \"odd\" name.mkv",
+        QTRY_COMPARE(names(*w.playlist, 7, true), (QStringList{"a.mp4", "b.mp3", "d.webm", "it's \"odd\" name.mkv",
                                                            "new\nline.ogg"}));
 
         // Names whose type the MIME database decides by more than their
