@@ -428,6 +428,10 @@ private slots:
     void drawnByEngine()
     {
         QVERIFY(openPlayer(w, {media("subs/srt.mp4"), media("subs/internal.mkv")}));
+        w->playlist->setCurrentIndex(1);
+        QVERIFY(w->preLoadFile(media("subs/internal.mkv")) == 0 && tracks().at(1)->isChecked());
+        tracks().at(0)->trigger();
+        QVERIFY(tracks().at(0)->isChecked() && w->stop());
         w->m_sink = XIMAGESINK;
         w->reCreatePipeline();
         w->playlist->setCurrentIndex(0);
@@ -441,11 +445,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(*w) > 3.3, 4000);
         QVERIFY(brightPixels(w->winID) < line / 4);
 
-        w->playlist->setCurrentIndex(1);
-        QVERIFY(w->stop() && w->preLoadFile(media("subs/internal.mkv")) == 0);
-        QVERIFY(tracks().at(1)->isChecked());
-        tracks().at(0)->trigger();
-        QVERIFY(tracks().at(0)->isChecked());
 
         // A rebuilt engine gets the style with the next file it plays.
         w->subtitle_font = QFont("Serif", 12, QFont::Bold);
