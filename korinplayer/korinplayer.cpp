@@ -256,7 +256,10 @@ bool korinplayer::eventFilter(QObject* watched, QEvent* event)
         return false;
     // A text field keeps every key; a table or slider its arrows. A
     // focused button would click on Space: the key goes to play/pause.
-    const QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : static_cast<QWidget*>(watched);
+    // (Keys sent to an inactive window have no focus widget: the receiver.)
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        focus = static_cast<QWidget*>(watched);
     if (qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QAbstractSpinBox*>(focus)
         || qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus))
         return false;
