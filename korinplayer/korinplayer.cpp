@@ -13,6 +13,15 @@
 #include "volumwidget.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QTextEdit>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -218,9 +227,9 @@ korinplayer::~korinplayer()
 
 void korinplayer::createShortcuts()
 {
-    // The control bar and slider take focus apart from the video, so the
-    // keys work application-wide. Alt+arrows and Ctrl+G are used neither by
-    // tables, sliders nor text fields.
+    // Alt+arrows and Ctrl+G are used neither by tables, sliders nor text
+    // fields: they work whatever has the focus. The plain keys go through
+    // eventFilter, which leaves widgets the keys they need.
     struct Key {
         QKeySequence keys;
         void (PlayControl::*signal)();
@@ -233,6 +242,63 @@ void korinplayer::createShortcuts()
         auto* shortcut = new QShortcut(k.keys, this);
         shortcut->setContext(Qt::ApplicationShortcut);
         connect(shortcut, &QShortcut::activated, playControl, k.signal);
+    }
+    qApp->installEventFilter(this);
+}
+
+bool korinplayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()
+        || static_cast<QWidget*>(watched)->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    // A text field keeps every key; a table or slider its arrows. A
+    // focused button would click on Space: the key goes to play/pause.
+    // (Keys sent to an inactive window have no focus widget: the receiver.)
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        focus = static_cast<QWidget*>(watched);
+    if (qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QAbstractSpinBox*>(focus)
+        || qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus))
+        return false;
+    const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_Up
+        || key->key() == Qt::Key_Down;
+    if (arrow && (qobject_cast<const QAbstractItemView*>(focus) || qobject_cast<const QAbstractSlider*>(focus)))
+        return false;
+    return handleKey(key->key());
+}
+
+bool korinplayer::handleKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Space:
+        playControl->playClicked();
+        return true;
+    case Qt::Key_Left:
+        emit playControl->stepBackward();
+        return true;
+    case Qt::Key_Right:
+        emit playControl->stepForward();
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        changeVolumeBy(key == Qt::Key_Up ? 5 : -5);
+        return true;
+    case Qt::Key_M:
+        toggleMute();
+        return true;
+    case Qt::Key_F:
+        changeFullOrNormal();
+        return true;
+    case Qt::Key_Escape:
+        if (!isFullScreen())
+            return false;
+        changeFullOrNormal();
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -256,7 +322,9 @@ void korinplayer::analyzeCommandLine()
         else if (info.isFile())
             addFile(info.absoluteFilePath(), false);
     }
-    isRecursionDir = recursive;
+    // The menu's check item shows the flag (and sets isRecursionDir).
+    if (auto* item = menuWidget()->findChild<QAction*>(QStringLiteral("menuRecursionDir")))
+        item->setChecked(recursive);
     for (int i = 0; i < folders.size(); ++i) {
         dirPath = folders.at(i);
         startReadDir(folders.at(i), i == 0 && playlist->isEmpty(), recursive);
@@ -303,22 +371,21 @@ int korinplayer::addToPlaylist(const QStringList& list)
 {
     int added = 0;
     for (const QString& entry : list) {
-        const QFileInfo info(entry);
-        QUrl url;
-        if (info.exists())
-            url = QUrl::fromLocalFile(info.absoluteFilePath());
-        else
-            url = QUrl(entry, QUrl::StrictMode);
-        // Text without a scheme is a missing local path, not a URL.
-        if (!url.isValid() || url.scheme().isEmpty())
-            continue;
-        if (playlist->addMedia(QMediaContent(url)))
-            ++added;
+        const int before = playlist->mediaCount();
+        if (QFileInfo::exists(entry)) {
+            addToPlaylist(entry);
+        } else {
+            // Text without a scheme is a missing local path, not a URL.
+            const QUrl url(entry, QUrl::StrictMode);
+            if (url.isValid() && !url.scheme().isEmpty())
+                playlist->addMedia(QMediaContent(url));
+        }
+        added += playlist->mediaCount() - before;
     }
     return added;
 }
 
-void korinplayer::startReadDir(const QString& folder, bool playIt, bool recursive)
+ReadDir* korinplayer::startReadDir(const QString& folder, bool playIt, bool recursive)
 {
     auto* scan = new ReadDir(this, folder, playIt, recursive);
     auto* watchdog = new QTimer(this);
@@ -330,7 +397,8 @@ void korinplayer::startReadDir(const QString& folder, bool playIt, bool recursiv
         if (!isConnect)
             prepareBeforePlay(playControl);
     }, Qt::QueuedConnection);
-    // Only a finished thread leaves the list: close must join the others.
+    // A scan leaves the list when its thread has ended (also one that found
+    // no folder and never reports): close joins every scan still listed.
     connect(scan, &QThread::finished, this, [this, scan] { dirThreadRunList.removeAll(scan); },
             Qt::QueuedConnection);
     connect(scan, &QThread::finished, scan, &QObject::deleteLater);
@@ -344,6 +412,7 @@ void korinplayer::startReadDir(const QString& folder, bool playIt, bool recursiv
     watchdog->start();
     dirThreadRunList.append(scan);
     scan->start(QThread::InheritPriority);
+    return scan;
 }
 
 void korinplayer::insertScanBatch(QPointer<ReadDir> scan, QList<QMediaContent> batch, bool playNow)
@@ -361,8 +430,7 @@ void korinplayer::insertScanBatch(QPointer<ReadDir> scan, QList<QMediaContent> b
 
 void korinplayer::stopScans()
 {
-    // Every scan not yet deleted, also one whose end is still on its way.
-    const QList<ReadDir*> scans = findChildren<ReadDir*>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<ReadDir*> scans = dirThreadRunList;
     for (ReadDir* scan : scans)
         scan->setNeedQuit(true);
     for (ReadDir* scan : scans)
@@ -436,9 +504,17 @@ void korinplayer::createPlayEngine(VideoSink sink)
 
 void korinplayer::reCreatePipeline()
 {
+    // The new engine plays at the volume and mute last chosen.
+    gdouble volume = 1.0;
+    if (!engine || engine->get_volume(engine, &volume) != PLAYENGINE_SUCCESS)
+        volume = 1.0;
     destroyEngine();
     qDebug() << "create play engine using " << int(m_sink);
     createPlayEngine(m_sink);
+    if (engine) {
+        engine->set_volume(engine, volume);
+        engine->set_mute(engine, VolumWidget::muted);
+    }
     qDebug("recreate play engine");
     m_preSink = m_sink;
     if (renderSubWaysChanged) {
@@ -489,6 +565,8 @@ int korinplayer::preLoadFile(const QString& path)
     playControl->setState(GST_STATE_PAUSED);
     if (render_subtitle_by_ui)
         startSubtitleThread();
+    else
+        followEngineSubtitle();
     qDebug("Update media information");
     updateInfo();
     return 0;
@@ -610,7 +688,8 @@ void korinplayer::play(int index)
         return;
     const QUrl url = playlist->media(index).request().url();
     // A rebuilt engine holds no file even when the index is current.
-    if (index != playlist->currentIndex() || url != engineFile) {
+    const bool newFile = index != playlist->currentIndex() || url != engineFile;
+    if (newFile) {
         if (playControl->getState() != GST_STATE_NULL) {
             qWarning("engine not stopped, next file not loaded");
             return;
@@ -625,6 +704,8 @@ void korinplayer::play(int index)
     // Every item, also after Next, the automatic advance or a loop restart.
     if (render_subtitle_by_ui)
         startSubtitleThread();
+    else if (newFile)
+        followEngineSubtitle();
     if (mediaType == UNKNOW_TYPE) {
         qDebug("Update media information");
         updateInfo();
@@ -739,22 +820,23 @@ void korinplayer::seekBySlider(int seconds)
         timer->start();
 }
 
-void korinplayer::stepForward()
+void korinplayer::stepBy(qint64 delta)
 {
     gint64 position = 0;
     if (!engine || playControl->getState() == GST_STATE_NULL
         || engine->get_position(engine, &position) != PLAYENGINE_SUCCESS)
         return;
-    seekToNanoseconds(position + kStepNs, false);
+    seekToNanoseconds(position + delta, false);
+}
+
+void korinplayer::stepForward()
+{
+    stepBy(kStepNs);
 }
 
 void korinplayer::stepRewind()
 {
-    gint64 position = 0;
-    if (!engine || playControl->getState() == GST_STATE_NULL
-        || engine->get_position(engine, &position) != PLAYENGINE_SUCCESS)
-        return;
-    seekToNanoseconds(position - kStepNs, false);
+    stepBy(-kStepNs);
 }
 
 void korinplayer::changeRate(qreal rate)
@@ -912,6 +994,28 @@ void korinplayer::showVolumWidget()
     volumWidget->setGeometry(corner.x() - 4, corner.y() - hint.height() - 10, hint.width(), hint.height());
     volumWidget->show();
     volumWidget->raise();
+}
+
+void korinplayer::changeVolumeBy(int percent)
+{
+    if (volumWidget) {
+        volumWidget->volSlider->setValue(volumWidget->volSlider->value() + percent);
+        return;
+    }
+    gdouble volume = 1.0;
+    if (engine && engine->get_volume(engine, &volume) == PLAYENGINE_SUCCESS)
+        engine->set_volume(engine, qBound(0, qRound(volume * 100) + percent, 100) / 100.0);
+}
+
+void korinplayer::toggleMute()
+{
+    if (volumWidget) {
+        volumWidget->isMuteCkBox->click();
+        return;
+    }
+    VolumWidget::muted = !VolumWidget::muted;
+    if (engine)
+        engine->set_mute(engine, VolumWidget::muted);
 }
 
 void korinplayer::deleteImageInfo()

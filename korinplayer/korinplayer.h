@@ -87,7 +87,8 @@ public:
     void addFile(const QString& path, bool play);
     void addToPlaylist(const QString& path);
     int addToPlaylist(const QStringList& list);
-    void startReadDir(const QString& folder, bool play, bool recursive);
+    // Returns the scan, already running.
+    ReadDir* startReadDir(const QString& folder, bool play, bool recursive);
 
     VideoSink detectSOC();
     void createPlayEngine(VideoSink sink);
@@ -109,6 +110,9 @@ public:
 
     void prepareBeforePlay(PlayControl* control);
     void wait(int ms);
+
+    // The player's keys, wherever the focus is in this window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Engine events arrive on an engine thread; context is the window.
     static void event_callback(void* context, EventType event, void* data);
@@ -185,6 +189,8 @@ public:
     // set_file with location, then its subtitles and the subtitle style.
     void setEngineFile(const QString& location, const QUrl& url);
     void adjustSubRenderByGst(SubPosition pos);
+    // With engine rendering: subtitle_on follows the track the engine shows.
+    void followEngineSubtitle();
     void QFont2PangoFontDescription(QFont& font, QString& pangoStr);
     // The subtitle thread: joined before its engine goes away, started
     // after a file is loaded or played with interface rendering.
@@ -258,6 +264,12 @@ private:
     void destroyEngine();
     bool forcedAccurateSeek() const;
     void seekToNanoseconds(qint64 position, bool accurate);
+    // Seeks from the current position by delta nanoseconds.
+    void stepBy(qint64 delta);
+    bool handleKey(int key);
+    // Volume by percent points, mute flipped: through the pop-up when open.
+    void changeVolumeBy(int percent);
+    void toggleMute();
     void hideRateWidget(bool resetEngineRate);
     void deleteImageInfo();
 };

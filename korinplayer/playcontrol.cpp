@@ -52,8 +52,13 @@ PlayControl::PlayControl(QWidget* parent)
 
     QAbstractButton* row[] = {previousButton, fastRewindBtn, playButton, stopButton, fastForwardBtn,
                               nextTrackBtn, infoButton, repeatButton, fullScreenBtn, volButtom};
-    for (int i = 0; i < 10; ++i)
+    const char* const names[] = {"previousButton", "fastRewindBtn", "playButton", "stopButton",
+                                 "fastForwardBtn", "nextTrackBtn", "infoButton", "repeatButton",
+                                 "fullScreenBtn", "volButtom"};
+    for (int i = 0; i < 10; ++i) {
+        row[i]->setObjectName(QLatin1String(names[i]));
         gridLayout->addWidget(row[i], 0, i + 1);
+    }
     gridLayout->setColumnStretch(0, 1);
     gridLayout->setColumnStretch(11, 1);
 

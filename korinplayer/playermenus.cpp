@@ -10,15 +10,16 @@
 #include <QAbstractItemView>
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QDir>
 #include <QFontDialog>
 #include <QDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QMenu>
 #include <QPushButton>
-#include <QRegExp>
 #include <QToolButton>
 #include <QTableView>
 #include <QTreeView>
@@ -270,12 +271,12 @@ void korinplayer::fillTrackMenu(QMenu* menu, bool video)
                                  group);
         a->setCheckable(true);
         a->setChecked(i == cur);
+        a->setData(i);
         menu->addAction(a);
         connect(a, &QAction::triggered, this, [this, a, video] {
-            QRegExp digits(QStringLiteral("(\\d+)"));
-            if (digits.indexIn(a->text()) < 0 || !engine)
+            if (!engine)
                 return;
-            const int track = digits.cap(1).toInt() - 1;
+            const int track = a->data().toInt();
             if (video)
                 engine->select_video(engine, track);
             else
@@ -324,8 +325,9 @@ void korinplayer::openFiles(const QStringList& files, bool playIt)
     if (!isConnect)
         prepareBeforePlay(playControl);
     // All are appended in order; only the last is loaded and played.
-    for (int i = 0; i < files.size(); ++i)
-        addFile(files.at(i), playIt && i == files.size() - 1);
+    addToPlaylist(playIt ? QStringList(files.mid(0, files.size() - 1)) : files);
+    if (playIt)
+        addFile(files.last(), true);
 }
 
 void korinplayer::openDir(bool playNow)
@@ -337,8 +339,14 @@ void korinplayer::openDir(bool playNow)
     const bool accepted = dialog->exec() == QDialog::Accepted;
     if (infoWidget)
         infoWidget->show();
-    if (accepted)
-        startReadDir(dirPath, playNow, isRecursionDir);
+    if (accepted) {
+        // A folder chosen here that holds nothing to play is reported.
+        const QString folder = dirPath;
+        connect(startReadDir(folder, playNow, isRecursionDir), &ReadDir::foundNothing, this, [this, folder] {
+            QMessageBox::information(this, tr("Open Folder"),
+                                     tr("No audio or video files in %1").arg(QDir::toNativeSeparators(folder)));
+        });
+    }
     dialog->hide();
     delete dialog;
     repaint();
@@ -369,8 +377,8 @@ void korinplayer::about()
     QFont textFont = text->font();
     textFont.setPointSize(12);
     text->setFont(textFont);
-    auto* keys = new QLabel(QStringLiteral("Keys: Alt+Right forward 10 s, Alt+Left back 10 s, Ctrl+G go to time; "
-                                           "double click on the video: full screen"),
+    auto* keys = new QLabel(QStringLiteral("Keys: Space play/pause, Left/Right 10 s, Up/Down volume, M mute, "
+                                           "F full screen, Ctrl+G go to time"),
                             dialog);
     QFont keyFont = keys->font();
     keyFont.setPixelSize(11);

@@ -15,7 +15,9 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     : QWidget(parent)
     , m_playlist(playlist)
 {
+    setObjectName(QStringLiteral("playlistWidget"));
     tableView = new QTableView(this);
+    tableView->setObjectName(QStringLiteral("tableView"));
     model = new PlaylistModel(this);
     model->setPlaylist(playlist);
     tableView->setModel(model);
@@ -34,6 +36,12 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     removeAllBtn = new QPushButton(tr("Remove All"), this);
     closeBtn = new QPushButton(tr("Close"), this);
 
+    const std::pair<QPushButton*, const char*> named[] = {{openBtn, "openBtn"},           {addBtn, "addBtn"},
+                                                          {addFolderBtn, "addFolderBtn"}, {removeBtn, "removeBtn"},
+                                                          {removeAllBtn, "removeAllBtn"}, {closeBtn, "closeBtn"}};
+    for (const auto& b : named)
+        b.first->setObjectName(QLatin1String(b.second));
+
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {addBtn, addFolderBtn, removeBtn, removeAllBtn})
         row->addWidget(b);
@@ -47,6 +55,7 @@ PlaylistWidget::PlaylistWidget(QMediaPlaylist* playlist, QWidget* parent)
     setCursor(Qt::ArrowCursor);
 
     connect(openBtn, &QPushButton::clicked, this, &PlaylistWidget::open);
+    connect(tableView, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { emit play(index.row()); });
     connect(addBtn, &QPushButton::clicked, this, &PlaylistWidget::add);
     connect(addFolderBtn, &QPushButton::clicked, this, &PlaylistWidget::addFolder);
     connect(removeBtn, &QPushButton::clicked, this, &PlaylistWidget::remove);

@@ -220,10 +220,16 @@ const OddPatterns& odd()
 }
 } // namespace
 
-bool ReadDir::isMediaName(const QString& name)
+bool ReadDir::fileIsMedia(const QString& path)
+{
+    QFileInfo info(path);
+    return identifyFile(info);
+}
+
+bool ReadDir::isMediaName(const QString& folder, const QString& name)
 {
     if (odd().matches(name))
-        return nameIsMedia(name);
+        return fileIsMedia(folder + name);
     const int dot = name.indexOf(QLatin1Char('.'));
     return isMediaEnding(QFile::encodeName(dot < 0 ? QString() : name.mid(dot)), name);
 }
@@ -236,13 +242,13 @@ bool ReadDir::isMediaEnding(const QByteArray& ending, const QString& name)
     return *known;
 }
 
-bool ReadDir::isMediaEntry(const char* name)
+bool ReadDir::isMediaEntry(const QString& folder, const char* name)
 {
     const int odd_ = odd().matchesAscii(name);
     if (odd_ < 0)
-        return isMediaName(QFile::decodeName(name));
+        return isMediaName(folder, QFile::decodeName(name));
     if (odd_ > 0)
-        return nameIsMedia(QFile::decodeName(name));
+        return fileIsMedia(folder + QFile::decodeName(name));
     const char* dot = std::strchr(name, '.');
     const QByteArray ending = dot ? QByteArray::fromRawData(dot, int(std::strlen(dot))) : QByteArray();
     auto known = m_knownEndings.constFind(ending);
@@ -264,13 +270,15 @@ void ReadDir::run()
     // folders list nothing.
     struct Open {
         DIR* handle;
-        QByteArray path;
-        QString prefix; // the path decoded, with a slash
+        QByteArray path;  // ends with a slash
+        QString prefix; // the path decoded
     };
     QVector<Open> open;
     const auto enter = [&open](const QByteArray& path) {
-        if (DIR* handle = ::opendir(path.constData()))
-            open.append({handle, path, QFile::decodeName(path) + QLatin1Char('/')});
+        // The root folder already ends with its slash.
+        const QByteArray folder = path.endsWith('/') ? path : path + '/';
+        if (DIR* handle = ::opendir(folder.constData()))
+            open.append({handle, folder, QFile::decodeName(folder)});
     };
     // The names fnmatch() sees are plain ASCII: in the C locale it skips its
     // wide-character conversion (a good part of a large scan).
@@ -286,7 +294,7 @@ void ReadDir::run()
         if (entry->d_name[0] == '.')
             continue;
         bool isDir = entry->d_type == DT_DIR, isFile = entry->d_type == DT_REG;
-        const QByteArray path = isFile ? QByteArray() : open.last().path + '/' + entry->d_name;
+        const QByteArray path = isFile ? QByteArray() : open.last().path + entry->d_name;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat st;
             if (::lstat(path.constData(), &st) != 0)
@@ -299,7 +307,7 @@ void ReadDir::run()
             enter(path);
         // A name not valid in the locale's encoding would not lead back to
         // its file: skipped.
-        if (!isFile || !isMediaEntry(entry->d_name))
+        if (!isFile || !isMediaEntry(open.last().prefix, entry->d_name))
             continue;
         const QString name = QFile::decodeName(entry->d_name);
         if (QFile::encodeName(name) == entry->d_name)
@@ -315,8 +323,10 @@ void ReadDir::run()
     }
     emit finishRead();
     qDebug("read dir finished \n");
-    if (m_medialist.isEmpty())
+    if (m_medialist.isEmpty()) {
+        emit foundNothing();
         return;
+    }
     auto* window = qobject_cast<korinplayer*>(parent());
     if (!window)
         return;

@@ -29,15 +29,19 @@ public:
 signals:
     void finishRead();
     void play(int index);
+    // After finishRead, when the folder held no audio or video file.
+    void foundNothing();
 
 protected:
     void run() override;
 
 private:
-    // identifyFile with the answers remembered per name ending.
-    bool isMediaName(const QString& name);
-    bool isMediaEntry(const char* name);
+    // identifyFile with the answers for plain names remembered per name
+    // ending (odd names go to identifyFile); folder ends with a slash.
+    bool isMediaName(const QString& folder, const QString& name);
+    bool isMediaEntry(const QString& folder, const char* name);
     bool isMediaEnding(const QByteArray& ending, const QString& name);
+    static bool fileIsMedia(const QString& path);
     // The MIME test on the name alone.
     static bool nameIsMedia(const QString& name);
 

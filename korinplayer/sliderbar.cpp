@@ -62,6 +62,7 @@ SliderBar::SliderBar(QWidget* parent)
     }
 
     playedSlidr = new Slider(this);
+    playedSlidr->setObjectName(QStringLiteral("playedSlidr"));
     playedSlidr->setOrientation(Qt::Horizontal);
     playedSlidr->setMinimumWidth(750);
     playedSlidr->setFocusPolicy(Qt::NoFocus);

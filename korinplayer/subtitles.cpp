@@ -10,7 +10,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QMenu>
-#include <QRegExp>
 #include <QTimer>
 
 #include <cstring>
@@ -163,6 +162,13 @@ void korinplayer::tryLoadLocalSubtitle(const QString& filename)
     subtitle_on = true;
 }
 
+void korinplayer::followEngineSubtitle()
+{
+    // A file's own subtitle track is on screen as soon as it is loaded.
+    gint cur = -1;
+    subtitle_on = engine && engine->get_cur_subtitle_no(engine, &cur) == PLAYENGINE_SUCCESS && cur >= 0;
+}
+
 void korinplayer::fillSubtitleMenu()
 {
     const bool byEngine = !render_subtitle_by_ui;
@@ -211,13 +217,13 @@ void korinplayer::fillSubtitleMenu()
         QAction* a = new QAction(QString::asprintf("Subtitle %d: %s", i + 1, language.toUtf8().constData()),
                                  subtitleTrackGroup);
         a->setCheckable(true);
+        a->setData(i);
         menuSubtitle->addAction(a);
         tracks << a;
         connect(a, &QAction::triggered, this, [this, a] {
-            QRegExp digits(QStringLiteral("(\\d+)"));
-            if (digits.indexIn(a->text()) < 0 || !engine)
+            if (!engine)
                 return;
-            const int index = digits.cap(1).toInt() - 1;
+            const int index = a->data().toInt();
             engine->select_subtitle(engine, index);
             qDebug() << "subtitle ON : " << index;
             subtitle_on = true;
