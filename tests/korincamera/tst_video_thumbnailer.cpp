@@ -1,9 +1,11 @@
 // The thumbnailer on clips made here: the frame position follows the
-// duration, a split recording's thumbnail is named after its folder, and
-// missing, late, empty, corrupt, audio-only or non-regular files are handled.
+// duration, a split recording's thumbnail is named after its folder;
+// missing, late, empty, corrupt, audio-only or non-regular files are
+// handled; recordings the storage watcher finds without one are tried once.
 #include <QtTest>
 #include <thread>
 
+#include "filesystemwatcher.h"
 #include "videothumbnailer.h"
 
 namespace {
@@ -110,6 +112,36 @@ private slots:
         QCOMPARE(saved.count(), 0);
         QVERIFY(m_thumb.isCaptureDone());
         QVERIFY(!QFile::exists(file + "_thumbnail.jpg"));
+    }
+
+    // Found by the watcher (a split folder by its first segment), each gets
+    // its picture while captures stay allowed; one that fails is not tried
+    // again in this run, not even once it has become a good clip.
+    void foundWithoutThumbnail()
+    {
+        QTemporaryDir dir;
+        const QDir d(dir.path());
+        QVERIFY(makeGreyClip(d.filePath("dedavevuz_1.mp4"), 3) && d.mkdir("dedavevuz_2"));
+        QVERIFY(QFile::copy(d.filePath("dedavevuz_1.mp4"), d.filePath("dedavevuz_2/a.ts")));
+        QFile bad(d.filePath("dedavevuz_0.mp4"));
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("no video here") > 0);
+        bad.close();
+        FileSystemWatcher watcher(dir.path());
+        connect(&watcher, &FileSystemWatcher::thumbnailMissing, &m_thumb, &VideoThumbnailer::addMissingThumbnail);
+        bool capturesAllowed = true;
+        connect(&m_thumb, &VideoThumbnailer::imageSaved, &watcher, [&] { capturesAllowed &= m_thumb.isCaptureDone(); });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot open .*dedavevuz_0.mp4 to get thumbnail"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no thumbnail for .*dedavevuz_0.mp4"));
+        watcher.updateNameList();
+        QTRY_VERIFY(d.exists("dedavevuz_1.mp4_thumbnail.jpg") && d.exists("dedavevuz_2_thumbnail.jpg"));
+        QVERIFY(capturesAllowed); // the failed one, listed first, was tried before them
+
+        QVERIFY(bad.remove());
+        watcher.updateNameList();
+        QVERIFY(QFile::copy(d.filePath("dedavevuz_1.mp4"), bad.fileName()));
+        watcher.updateNameList();
+        QCoreApplication::sendPostedEvents(); // where a new try would run
+        QVERIFY(!d.exists("dedavevuz_0.mp4_thumbnail.jpg"));
     }
 
     // A recording that shows up 2 s after the request is still thumbnailed.
