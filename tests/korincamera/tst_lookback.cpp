@@ -127,34 +127,26 @@ private slots:
         LookBackWidget::setPlayerCandidates(QStringList());
         EngineAdapter::setEngineFactory(nullptr);
         EngineAdapter::m_engineState = PREVIREW;
-        QFile::remove(m_tools.filePath("player.args"));
     }
 
     // A fast swipe glides on to the next image and centres it; a slow one
     // and one to the right of the newest snap back. Each opening starts at
     // the newest entry.
-    void swipes_data()
-    {
-        QTest::addColumn<QVector<int>>("steps");
-        QTest::addColumn<int>("index");
-        QTest::newRow("fast left") << QVector<int>{-60, -60, -60, -60, -60, -60, -5} << 1;
-        QTest::newRow("slow left") << QVector<int>{-30, -2} << 0;
-        QTest::newRow("right of newest") << QVector<int>{60, 60, 60, 8} << 0;
-        QTest::newRow("past two") << (QVector<int>(19, -80) << -2) << 3;
-    }
     void swipes()
     {
-        QFETCH(QVector<int>, steps);
-        QFETCH(int, index);
         openWindow(false);
         fillHome();
-        for (int i = 0; i < 3; ++i) // shown, hidden, shown again
+        toggleGallery();
+        const QPair<QVector<int>, int> rows[] = {{{-60, -60, -60, -60, -60, -60, -5}, 1}, {{-30, -2}, 0},
+                                                 {{60, 60, 60, 8}, 0}, {QVector<int>(19, -80) << -2, 3}};
+        for (const auto& row : rows) {
+            toggleGallery(); // hidden, shown again
             toggleGallery();
-        QTRY_VERIFY(gallery()->currentImage() == 0 && near(centre(gallery()), kColours[0]));
-        swipe(gallery(), steps);
-        QTRY_VERIFY_WITH_TIMEOUT(settled(gallery()), 10000);
-        QCOMPARE(gallery()->currentImage(), index);
-        QVERIFY(near(centre(gallery()), kColours[index]));
+            QTRY_VERIFY(gallery()->currentImage() == 0 && near(centre(gallery()), kColours[0]));
+            swipe(gallery(), row.first);
+            QTRY_VERIFY_WITH_TIMEOUT(settled(gallery()), 10000);
+            QVERIFY(gallery()->currentImage() == row.second && near(centre(gallery()), kColours[row.second]));
+        }
     }
 
     // A tap under 4 px on a video closes the engine and starts the player
@@ -162,59 +154,44 @@ private slots:
     // while it runs, captures, the gallery's hide and a second tap are
     // refused; its end prepares the engine again. Everything else starts
     // nothing, and a player that cannot start brings the preview back.
-    void taps_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("dx");
-        QTest::addColumn<QString>("player");
-        QTest::addColumn<QString>("played"); // the player's argument, empty: none
-        QTest::addColumn<QString>("box");    // title of the message shown
-        QTest::addColumn<int>("closes");     // engine closes
-        QTest::newRow("video, 3 px") << 0 << 3 << "player" << "clip.mp4" << "" << 1;
-        QTest::newRow("video, 4 px") << 0 << 4 << "player" << "" << "" << 0;
-        QTest::newRow("picture") << 1 << 0 << "player" << "" << "" << 0;
-        QTest::newRow("split folder") << 2 << -2 << "player" << "rec" << "" << 1;
-        QTest::newRow("video gone") << 3 << 0 << "player" << "" << "Video not found" << 0;
-        QTest::newRow("no player") << 0 << 0 << "missing" << "" << "korinplayer not found" << 0;
-        QTest::newRow("player fails") << 0 << 0 << "broken" << "" << "korinplayer failed" << 1;
-    }
     void taps()
     {
-        QFETCH(int, index);
-        QFETCH(int, dx);
-        QFETCH(QString, player);
-        QFETCH(QString, played);
-        QFETCH(QString, box);
-        QFETCH(int, closes);
         openWindow(false);
         fillHome();
-        LookBackWidget::setPlayerCandidates({m_tools.filePath("nowhere/korinplayer"), m_tools.filePath(player)});
         toggleGallery();
-        gallery()->showOneImage(index);
-        const int closed = count("close"), prepared = count("prepare");
-        auto args = [this] {
-            QFile f(m_tools.filePath("player.args"));
-            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-        };
-        BoxCatcher boxes;
-        tap(dx);
-        QTRY_COMPARE(boxes.title, box); // a failed start is reported after the tap
-        QCOMPARE(count("close") - closed, closes);
-        if (played.isEmpty()) { // a player that fails brings the preview back at once
-            QVERIFY(!gallery()->playerRunning() && args().isEmpty());
-            QTRY_COMPARE(count("prepare") - prepared, closes);
-            return;
+        const struct { int index, dx; const char *player, *played, *box; int closes; } rows[] = {
+            {0, 3, "player", "clip.mp4", "", 1}, {0, 4, "player", "", "", 0}, {1, 0, "player", "", "", 0},
+            {2, -2, "player", "rec", "", 1}, {3, 0, "player", "", "Video not found", 0},
+            {0, 0, "missing", "", "korinplayer not found", 0}, {0, 0, "broken", "", "korinplayer failed", 1}};
+        for (const auto& row : rows) {
+            LookBackWidget::setPlayerCandidates({m_tools.filePath("nowhere/korinplayer"), m_tools.filePath(row.player)});
+            gallery()->showOneImage(row.index);
+            QFile::remove(m_tools.filePath("player.args"));
+            const int closed = count("close"), prepared = count("prepare");
+            auto args = [this] {
+                QFile f(m_tools.filePath("player.args"));
+                return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+            };
+            BoxCatcher boxes;
+            tap(row.dx);
+            QTRY_COMPARE(boxes.title, QString(row.box)); // a failed start is reported after the tap
+            QCOMPARE(count("close") - closed, row.closes);
+            if (!*row.played) { // a player that fails brings the preview back at once
+                QVERIFY(!gallery()->playerRunning() && args().isEmpty());
+                QTRY_COMPARE(count("prepare") - prepared, row.closes);
+                continue;
+            }
+            QTRY_COMPARE(args(), home().absoluteFilePath(row.played) + "\n");
+            QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
+            w->sendCMDtoEngine(PHOTO_MODE);
+            tap(0);
+            toggleGallery();
+            QCOMPARE(boxes.title, QString("korinplayer is runging"));
+            QVERIFY(gallery()->isVisible() && snaps.isEmpty());
+            QVERIFY(count("close") - closed == 1 && count("prepare") == prepared);
+            gallery()->findChild<QProcess*>()->kill();
+            QTRY_COMPARE(count("prepare") - prepared, 1);
         }
-        QTRY_COMPARE(args(), home().absoluteFilePath(played) + "\n");
-        QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
-        w->sendCMDtoEngine(PHOTO_MODE);
-        tap(0);
-        toggleGallery();
-        QCOMPARE(boxes.title, QString("korinplayer is runging"));
-        QVERIFY(gallery()->isVisible() && snaps.isEmpty());
-        QVERIFY(count("close") - closed == 1 && count("prepare") == prepared);
-        gallery()->findChild<QProcess*>()->kill();
-        QTRY_COMPARE(count("prepare") - prepared, 1);
         toggleGallery();
         QVERIFY(!gallery()->isVisible());
     }
