@@ -2,14 +2,7 @@
 // stop; the settings and effects dialogs as a user drives them: what each
 // control sends, the rules between controls, and the save directory checks.
 #include <QtTest>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QFileSystemModel>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTreeView>
+#include <QtWidgets>
 
 #include "appsettingsdialog.h"
 #include "effectsdialog.h"
@@ -62,7 +55,6 @@ private slots:
     {
         w->close();
         delete w;
-        EngineAdapter::setEngineFactory(nullptr);
     }
 
     // A stop the engine fails still ends the recording, and its file (maybe
