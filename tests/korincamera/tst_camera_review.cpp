@@ -1,12 +1,8 @@
-// What the camera shows of its recordings: thumbnails made with the play
-// engine from clips made here, including bad ones; the gallery over the
-// camera window and the menu bar: swiping, taps that play a video in a
-// (stand-in) player while the engine is closed, refusals and the mode switch
-// over a scripted engine; then a recording whose process was killed, with
-// the real engines.
+// What the camera shows of its recordings: thumbnails of clips made here and
+// of bad files; the gallery and menu bar over a scripted engine, with
+// stand-in players; a recording whose process was killed, with real engines.
 #include <QtTest>
 #include <csignal>
-#include <thread>
 
 #include "fake_recorder.h"
 #include "lookbackwidget.h"
@@ -33,17 +29,16 @@ void script(const QString& path, const QByteArray& body = QByteArray())
 void swipe(QWidget* w, const QVector<int>& steps)
 {
     QPoint p(w->width() / 2, w->height() / 2);
-    auto send = [w, &p](QEvent::Type type, Qt::MouseButtons held) {
-        QMouseEvent e(type, p, w->mapToGlobal(p), Qt::LeftButton, held, Qt::NoModifier);
+    auto send = [w, &p](QEvent::Type type, int dx = 0) {
+        p.rx() += dx;
+        QMouseEvent e(type, p, w->mapToGlobal(p), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(w, &e);
     };
-    send(QEvent::MouseButtonPress, Qt::LeftButton);
-    send(QEvent::MouseMove, Qt::LeftButton);
-    for (int dx : steps) {
-        p.rx() += dx;
-        send(QEvent::MouseMove, Qt::LeftButton);
-    }
-    send(QEvent::MouseButtonRelease, Qt::NoButton);
+    send(QEvent::MouseButtonPress);
+    for (int dx : QVector<int>{0} + steps)
+        send(QEvent::MouseMove, dx);
+    send(QEvent::MouseButtonRelease);
 }
 
 bool near(const QColor& a, const QColor& b)
@@ -97,9 +92,8 @@ class TestCameraReview : public QObject
     QScopedPointer<QTemporaryDir> m_home;
     MainWindow* w = nullptr;
     QTemporaryDir m_dir;
-    // One thumbnailer for the thumbnailer's cases, as in the program: each
-    // request must stand on its own whatever the engine held before.
-    VideoThumbnailer m_thumb;
+    VideoThumbnailer m_thumb; // one for all, as in the program
+
 
     QDir home() const { return QDir(m_home->path()); }
     LookBackWidget* gallery() const { return w->lookBackWidget(); }
@@ -154,8 +148,7 @@ private slots:
     {
         if (w)
             w->close();
-        delete w;
-        w = nullptr;
+        delete std::exchange(w, nullptr);
         LookBackWidget::setPlayerCandidates(QStringList());
         EngineAdapter::setEngineFactory(nullptr);
         EngineAdapter::m_engineState = PREVIREW;
@@ -202,16 +195,6 @@ private slots:
         }
     }
 
-    // A recording that shows up 2 s after the request is still thumbnailed.
-    void lateFile()
-    {
-        const QString part = m_dir.filePath("late.part"), clip = m_dir.filePath("late.mp4");
-        QVERIFY(makeGreyClip(part, 4));
-        std::thread mover([&] { QThread::sleep(2); QFile::rename(part, clip); });
-        m_thumb.getVideoFrame(clip, false);
-        mover.join();
-        QCOMPARE(secondShown(QImage(clip + "_thumbnail.jpg")), 2);
-    }
     // A fast swipe glides on to the next image and centres it; a slow one
     // and one to the right of the newest snap back. Each opening starts at
     // the newest entry.
