@@ -32,11 +32,7 @@ struct State {
     RecorderEngineEventHandler handler = nullptr;
 };
 
-inline State& st()
-{
-    static State s;
-    return s;
-}
+inline State& st() { static State s; return s; }
 
 // Notes a call's text and number arguments; pointers to other data are not kept.
 template <typename... A>
@@ -122,9 +118,8 @@ inline RecorderEngine* create()
         return record("register_event_handler");
     };
     e->delete_it = [](RecorderEngineHandle h) -> REresult {
-        record("delete_it");
         delete static_cast<RecorderEngine*>(h);
-        return 0;
+        return record("delete_it");
     };
     std::lock_guard<std::mutex> l(st().lock);
     st().created++;
