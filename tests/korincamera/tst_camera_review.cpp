@@ -120,12 +120,12 @@ class TestCameraReview : public QObject
         script(home().filePath("rec/rec.ts"));
     }
     void tap(int dx) { swipe(gallery(), {dx}); }
-    // What the stand-in player was given.
-    QString args() const
+    static QByteArray contents(const QString& path)
     {
-        QFile f(m_tools.filePath("player.args"));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    QString args() const { return QString::fromUtf8(contents(m_tools.filePath("player.args"))); } // the player's
 
 private slots:
     void initTestCase()
@@ -320,7 +320,8 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no thumbnail for .*110000.mp4"));
 
         openWindow(true);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clip + "_thumbnail.jpg"), 20000);
+        // Complete once it ends with the JPEG end marker.
+        QTRY_VERIFY_WITH_TIMEOUT(contents(clip + "_thumbnail.jpg").endsWith("\xFF\xD9"), 20000);
         const QImage thumb(clip + "_thumbnail.jpg");
         QTRY_VERIFY(centre(bar()->thumbnailButton()) != QColor(Qt::black)); // the newest picture
         toggleGallery();
