@@ -125,7 +125,8 @@ class TestCameraReview : public QObject
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    QString args() const { return QString::fromUtf8(contents(m_tools.filePath("player.args"))); } // the player's
+    // What the stand-in player was given.
+    QString args() const { return QString::fromUtf8(contents(m_tools.filePath("player.args"))); }
 
 private slots:
     void initTestCase()
