@@ -242,21 +242,28 @@ void AppSettingsDialog::on_saveTimeChkBox_clicked(bool checked)
 
 // ---- split files ----
 
-void AppSettingsDialog::selectTsContainer()
+// Split files and RTP both fix the container to TS, so only one of them can
+// be on: a box ticked while the other is on is unticked again (false).
+bool AppSettingsDialog::holdTsContainer(QCheckBox* box, QCheckBox* other, bool checked)
 {
-    ui->containerFmtComboBox->setCurrentIndex(ui->containerFmtComboBox->count() - 1);
-    ui->containerFmtComboBox->repaint();
-    ui->containerFmtComboBox->setEnabled(false);
+    if (other->isChecked()) {
+        box->setChecked(false);
+        return false;
+    }
+    QComboBox* container = ui->containerFmtComboBox;
+    if (checked) {
+        container->setCurrentIndex(container->count() - 1);
+        container->repaint();
+    }
+    container->setEnabled(!checked);
+    return true;
 }
 
 void AppSettingsDialog::on_splitFilesChkBox_clicked(bool checked)
 {
-    if (ui->enableRtpChkBox->isChecked()) {
-        ui->splitFilesChkBox->setChecked(false);
+    if (!holdTsContainer(ui->splitFilesChkBox, ui->enableRtpChkBox, checked))
         return;
-    }
     if (checked) {
-        selectTsContainer();
         ui->maxFileSizeShowLineEdit->setText("0");
         ui->maxFileCountShowLineEdit->setText("0");
     } else {
@@ -264,7 +271,6 @@ void AppSettingsDialog::on_splitFilesChkBox_clicked(bool checked)
         ui->maxFileCountHorizontalSlider->setValue(0);
         ui->maxFileSizeShowLineEdit->setText(kUnlimited);
         ui->maxFileCountShowLineEdit->setText(kUnlimited);
-        ui->containerFmtComboBox->setEnabled(true);
     }
     for (QWidget* w : {static_cast<QWidget*>(ui->maxFileSizeHorizontalSlider),
                        static_cast<QWidget*>(ui->maxFileCountHorizontalSlider),
@@ -345,16 +351,11 @@ void AppSettingsDialog::on_maxFileCountShowLineEdit_textEdited(const QString& te
 
 void AppSettingsDialog::on_enableRtpChkBox_clicked(bool checked)
 {
-    if (ui->splitFilesChkBox->isChecked()) {
-        ui->enableRtpChkBox->setChecked(false);
+    if (!holdTsContainer(ui->enableRtpChkBox, ui->splitFilesChkBox, checked))
         return;
-    }
-    if (checked) {
-        selectTsContainer();
-    } else {
+    if (!checked) {
         emit mainWindow->set_rtp_host(QString(), 0);
         ui->hidePreviewChkBox->setChecked(false);
-        ui->containerFmtComboBox->setEnabled(true);
     }
     ui->IPLineEdit->setEnabled(checked);
     ui->portLineEdit->setEnabled(checked);

@@ -10,6 +10,7 @@
 #include "showpathdialog.h"
 
 class MainWindow;
+class QCheckBox;
 class QKeyEvent;
 class QLineEdit;
 class QSlider;
@@ -63,7 +64,7 @@ private:
     void setAwaitingCapabilities(bool awaiting);
     void limitSliderChanged(QSlider* slider, QLineEdit* edit, int value, void (AppSettingsDialog::*released)());
     void limitEdited(QSlider* slider, QLineEdit* edit, const QString& text);
-    void selectTsContainer();
+    bool holdTsContainer(QCheckBox* box, QCheckBox* other, bool checked);
     void applyOnClose();
     void showPathInForce();
 

@@ -15,6 +15,37 @@ int realSpaceQuery(const char* path, struct statvfs64* out)
 }
 std::atomic<FileSystemWatcher::SpaceQuery> s_query{realSpaceQuery};
 const double kLowStorageMb = 50.0;
+
+struct Recording {
+    QString video;
+    bool multifiles;
+};
+
+// Recordings in dir whose thumbnail is not among pictures: dedavevuz_* files
+// that are not pictures themselves, and split recordings' folders, each with
+// something written. A folder's picture comes from its first segment.
+QVector<Recording> recordingsWithoutThumbnail(const QDir& dir, const QStringList& pictures)
+{
+    const QSet<QString> have(pictures.begin(), pictures.end());
+    QStringList pictureFilters;
+    FileSystemWatcher::setFilterList(pictureFilters);
+    QVector<Recording> out;
+    const QFileInfoList entries =
+        dir.entryInfoList(QStringList() << "dedavevuz_*", QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (have.contains(entry.fileName() + "_thumbnail.jpg") || QDir::match(pictureFilters, entry.fileName()))
+            continue;
+        if (entry.isDir()) {
+            const QFileInfoList ts =
+                QDir(entry.filePath()).entryInfoList(QStringList() << "*.ts", QDir::Files, QDir::Time);
+            if (!ts.isEmpty() && ts.last().size() > 0)
+                out.append({ts.last().absoluteFilePath(), true});
+        } else if (entry.size() > 0) {
+            out.append({entry.absoluteFilePath(), false});
+        }
+    }
+    return out;
+}
 }
 
 FileSystemWatcher::FileSystemWatcher(QString path, QObject* parent)
@@ -92,6 +123,7 @@ void FileSystemWatcher::updateNameList()
 {
     QString changedTo;
     bool changed = false;
+    QVector<Recording> newlyMissing;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!m_pDir->exists())
@@ -107,9 +139,18 @@ void FileSystemWatcher::updateNameList()
             changed = true;
             changedTo = m_nameList.first();
         }
+        QSet<QString> missing;
+        for (const Recording& r : recordingsWithoutThumbnail(*m_pDir, m_nameList)) {
+            missing.insert(r.video);
+            if (!m_withoutThumbnail.contains(r.video))
+                newlyMissing.append(r);
+        }
+        m_withoutThumbnail = missing;
     }
     if (changed)
         emit nameListFirstChanged(changedTo);
+    for (const Recording& r : newlyMissing)
+        emit thumbnailMissing(r.video, r.multifiles);
 }
 
 quint64 FileSystemWatcher::getFreeSpace()

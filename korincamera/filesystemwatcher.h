@@ -2,6 +2,7 @@
 #define FILESYSTEMWATCHER_H
 
 #include <QDir>
+#include <QSet>
 #include <mutex>
 #include <QStringList>
 #include <QThread>
@@ -39,6 +40,10 @@ public:
 signals:
     void nameListFirstChanged(QString name);
     void storageNotEnough(double freesize);
+    // A recording (video is the file to take its picture from; multifiles
+    // for a split recording's folder) without a thumbnail, seen for the
+    // first time.
+    void thumbnailMissing(QString video, bool multifiles);
 
 private:
     bool sleepUnlessQuit(int ms);
@@ -49,6 +54,7 @@ private:
     QDir* m_pDir;
     QStringList m_nameList;
     QString m_oldFirstName;
+    QSet<QString> m_withoutThumbnail; // videos reported and still without one
 };
 
 #endif

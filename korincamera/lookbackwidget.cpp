@@ -88,6 +88,25 @@ QRectF LookBackWidget::slotRect(qreal x) const
     return QRectF(x, (height() - th) / 2, tw, th);
 }
 
+LookBackWidget::Side LookBackWidget::side(int which)
+{
+    if (which < 0)
+        return Side{previousPix, previousPixSourceRect, previousPixTargetRect};
+    if (which > 0)
+        return Side{nextPix, nextPixSourceRect, nextPixTargetRect};
+    return Side{currentPix, currentPixSourceRect, currentPixTargetRect};
+}
+
+void LookBackWidget::place(Side s, int index, qreal x)
+{
+    s.pix.reset();
+    if (!hasEntry(index))
+        return;
+    s.pix = loadEntry(index);
+    s.source = s.pix->rect();
+    s.target = slotRect(x);
+}
+
 void LookBackWidget::showOneImage(int index)
 {
     previousPix.reset();
@@ -102,20 +121,10 @@ void LookBackWidget::showOneImage(int index)
     currentIndex = qBound(0, index, pNameList->size() - 1);
     const int W = width();
     const int tw = W * 7 / 10;
-    if (hasEntry(currentIndex - 1)) {
-        previousPix = loadEntry(currentIndex - 1);
-        previousPixSourceRect = previousPix->rect();
-        previousPixTargetRect = slotRect((W - 3 * tw) / 2 - kGap);
-    }
+    place(side(-1), currentIndex - 1, (W - 3 * tw) / 2 - kGap);
     isVideo = entryIsVideo(currentIndex);
-    currentPix = loadEntry(currentIndex);
-    currentPixSourceRect = currentPix->rect();
-    currentPixTargetRect = slotRect((W - tw) / 2);
-    if (hasEntry(currentIndex + 1)) {
-        nextPix = loadEntry(currentIndex + 1);
-        nextPixSourceRect = nextPix->rect();
-        nextPixTargetRect = slotRect((W + tw) / 2 + kGap);
-    }
+    place(side(0), currentIndex, (W - tw) / 2);
+    place(side(1), currentIndex + 1, (W + tw) / 2 + kGap);
     update();
 }
 
@@ -169,38 +178,25 @@ void LookBackWidget::moveImages(int dx)
         previousPixTargetRect.translate(dx, 0);
 
     const int W = width();
-    const int tw = W * 7 / 10;
     const qreal centre = currentPixTargetRect.x() + currentPixTargetRect.width() * 0.5;
-    if (centre <= 0 && nextPix && nextPixTargetRect.x() < W) {
-        previousPix = currentPix;
-        previousPixSourceRect = currentPixSourceRect;
-        previousPixTargetRect = currentPixTargetRect;
-        currentPix = nextPix;
-        currentPixSourceRect = nextPixSourceRect;
-        currentPixTargetRect = nextPixTargetRect;
-        ++currentIndex;
-        nextPix.reset();
-        if (hasEntry(currentIndex + 1)) {
-            nextPix = loadEntry(currentIndex + 1);
-            nextPixSourceRect = nextPix->rect();
-            nextPixTargetRect = slotRect(currentPixTargetRect.x() + currentPixTargetRect.width() + kGap);
-        }
-    } else if (centre >= W && previousPix && previousPixTargetRect.x() + previousPixTargetRect.width() > 0) {
-        nextPix = currentPix;
-        nextPixSourceRect = currentPixSourceRect;
-        nextPixTargetRect = currentPixTargetRect;
-        currentPix = previousPix;
-        currentPixSourceRect = previousPixSourceRect;
-        currentPixTargetRect = previousPixTargetRect;
-        --currentIndex;
-        previousPix.reset();
-        if (hasEntry(currentIndex - 1)) {
-            previousPix = loadEntry(currentIndex - 1);
-            previousPixSourceRect = previousPix->rect();
-            previousPixTargetRect = slotRect(currentPixTargetRect.x() - tw - kGap);
-        }
-    }
+    if (centre <= 0 && nextPix && nextPixTargetRect.x() < W)
+        step(1);
+    else if (centre >= W && previousPix && previousPixTargetRect.x() + previousPixTargetRect.width() > 0)
+        step(-1);
     isVideo = entryIsVideo(currentIndex);
+}
+
+// The neighbour on side dir becomes the current image, the current one moves
+// to the other side (dropping what was there), and the next entry beyond is
+// loaded on side dir.
+void LookBackWidget::step(int dir)
+{
+    Side behind = side(-dir), here = side(0), ahead = side(dir);
+    behind.take(here);
+    here.take(ahead);
+    currentIndex += dir;
+    const int tw = width() * 7 / 10;
+    place(ahead, currentIndex + dir, currentPixTargetRect.x() + dir * (tw + kGap));
 }
 
 void LookBackWidget::mouseReleaseEvent(QMouseEvent* event)

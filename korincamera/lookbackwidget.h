@@ -47,8 +47,24 @@ protected:
 
 private:
     typedef QSharedPointer<QPixmap> Pix;
+    // One of the three images: previous (-1), current (0) or next (1).
+    struct Side {
+        Pix& pix;
+        QRectF& source;
+        QRectF& target;
+        void take(const Side& other)
+        {
+            pix = other.pix;
+            source = other.source;
+            target = other.target;
+        }
+    };
 
     void moveImages(int dx);
+    Side side(int which);
+    // Loads entry index into s at x, or empties s when there is no entry.
+    void place(Side s, int index, qreal x);
+    void step(int dir);
     void callkorinplayer(int index);
     bool hasEntry(int index) const;
     Pix loadEntry(int index) const;

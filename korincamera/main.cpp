@@ -1,6 +1,6 @@
 #include <QApplication>
-#include <vector>
 
+#include "appargs.h"
 #include "startup.h"
 #include "mainwindow.h"
 
@@ -8,14 +8,8 @@ int main(int argc, char* argv[])
 {
     completeEnvironment();
 
-    // The toolkit keeps argv for the application's whole life: it lives in
-    // main's frame, argc + 1 arguments and the terminating null.
-    static char nograb[] = "-nograb";
-    std::vector<char*> args(argv, argv + argc);
-    args.push_back(nograb);
-    args.push_back(nullptr);
-    int newArgc = argc + 1;
-    QApplication app(newArgc, args.data());
+    AppArgs args(argc, argv);
+    QApplication app(args.count(), args.values());
 
     int firstCamera = -1;
     const QStringList cameras = findCameras(QStringLiteral("/dev"), &firstCamera);

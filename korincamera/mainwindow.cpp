@@ -87,6 +87,7 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
     connect(m_fileSysThread, &FileSystemWatcher::nameListFirstChanged, m_menuBar,
             &CameraMenuBar::changeThumbnailImage);
     connect(m_fileSysThread, &FileSystemWatcher::storageNotEnough, this, &MainWindow::handleStorageNotEnough);
+    connect(m_fileSysThread, &FileSystemWatcher::thumbnailMissing, this, &MainWindow::askMissingThumbnail);
     m_fileSysThread->start();
 
     m_engineThread = new QThread;
@@ -405,6 +406,18 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
         }
     }
     qDebug("Engine Work Finished \n");
+}
+
+void MainWindow::askMissingThumbnail(QString video, bool multifiles)
+{
+    const EngineState state = EngineAdapter::m_engineState;
+    if ((state == RUNNING || state == PAUSE)
+        && VideoThumbnailer::thumbnailName(video, multifiles)
+               == VideoThumbnailer::thumbnailName(recordingFileName, splitRecording()))
+        return;
+    VideoThumbnailer* thumbnailer = m_videoThumbnailer;
+    QMetaObject::invokeMethod(thumbnailer, [=] { thumbnailer->addMissingThumbnail(video, multifiles); },
+                              Qt::QueuedConnection);
 }
 
 void MainWindow::processPreviewWidgetClickEvent()

@@ -82,6 +82,9 @@ public slots:
     void engineStateChanged(int state);
     void handleStorageNotEnough(double freesize);
     void handleEngineError(QString err, int level);
+    // A recording found without its picture; the one being recorded gets
+    // its picture when it stops.
+    void askMissingThumbnail(QString video, bool multifiles);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

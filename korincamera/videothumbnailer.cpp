@@ -120,15 +120,48 @@ void VideoThumbnailer::stampPlayMark(QImage& frame)
         memcpy(frame.scanLine(y), mark.constScanLine(y), size_t(w) * 3);
 }
 
+QString VideoThumbnailer::thumbnailName(const QString& filename, bool multifiles)
+{
+    return (multifiles ? QFileInfo(filename).absolutePath() : filename) + "_thumbnail.jpg";
+}
+
 void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
 {
     captureDone.store(false);
-    QString thumbName;
-    if (multifiles)
-        thumbName = QFileInfo(filename).absolutePath() + "_thumbnail.jpg";
-    else
-        thumbName = filename + "_thumbnail.jpg";
+    tried.insert(thumbnailName(filename, multifiles));
+    makeThumbnail(filename, multifiles);
+    captureDone.store(true);
+}
 
+void VideoThumbnailer::addMissingThumbnail(QString filename, bool multifiles)
+{
+    const QString thumbName = thumbnailName(filename, multifiles);
+    if (tried.contains(thumbName))
+        return;
+    tried.insert(thumbName);
+    missing.append({filename, multifiles});
+    if (missing.size() == 1)
+        QMetaObject::invokeMethod(this, &VideoThumbnailer::makeNextMissing, Qt::QueuedConnection);
+}
+
+// One at a time, each queued behind whatever was asked meanwhile: a
+// recording just stopped gets its picture before older ones.
+void VideoThumbnailer::makeNextMissing()
+{
+    if (missing.isEmpty())
+        return;
+    const Request r = missing.takeFirst();
+    // A request made while this one waited may have written it already.
+    if (!QFileInfo::exists(thumbnailName(r.filename, r.multifiles)) && !makeThumbnail(r.filename, r.multifiles))
+        qWarning() << "no thumbnail for" << r.filename << "- it is not tried again";
+    if (!missing.isEmpty())
+        QMetaObject::invokeMethod(this, &VideoThumbnailer::makeNextMissing, Qt::QueuedConnection);
+}
+
+// True once the picture is written.
+bool VideoThumbnailer::makeThumbnail(const QString& filename, bool multifiles)
+{
+    bool saved = false;
     // Without an engine there is nothing to decode with.
     if (engine && setFilePath(filename)) {
         if (openMedia() == 0) {
@@ -138,7 +171,9 @@ void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
                 const int position = duration <= 10000000000LL ? int(duration / 2000000000LL) : 10;
                 if (captureFrame(position) == 0) {
                     stampPlayMark(*img);
-                    if (img->save(thumbName))
+                    const QString thumbName = thumbnailName(filename, multifiles);
+                    saved = img->save(thumbName);
+                    if (saved)
                         emit imageSaved();
                     else
                         qWarning() << "cannot write" << thumbName;
@@ -148,5 +183,5 @@ void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
         closeMedia();
         img.reset(); // its pixels belonged to the engine until the stop
     }
-    captureDone.store(true);
+    return saved;
 }

@@ -1,3 +1,4 @@
+#include "appargs.h"
 #include "korinplayer.h"
 #include "loadstylesheet.h"
 
@@ -6,8 +7,6 @@
 #include <QFont>
 #include <QTextCodec>
 #include <glib.h>
-
-#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -20,13 +19,8 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 
-    // Keyboard and pointer are never grabbed: the camera may have started us.
-    static char nograb[] = "-nograb";
-    std::vector<char*> args(argv, argv + argc);
-    args.push_back(nograb);
-    args.push_back(nullptr);
-    int count = argc + 1;
-    QApplication app(count, args.data());
+    AppArgs args(argc, argv);
+    QApplication app(args.count(), args.values());
     initPlayerResources();
     app.setFont(QFont(QStringLiteral("Times"), 14, QFont::Bold));
 

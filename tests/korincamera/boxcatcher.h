@@ -24,10 +24,7 @@ struct BoxCatcher {
                 title = box->windowTitle();
                 text = box->property("text").toString();
             }
-            if (act)
-                act(box);
-            else
-                box->accept();
+            act ? act(box) : box->accept();
         });
         timer.start();
     }

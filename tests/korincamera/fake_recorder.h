@@ -3,12 +3,11 @@
 #ifndef FAKE_RECORDER_H
 #define FAKE_RECORDER_H
 
-#include <QByteArray>
 #include <QHash>
-#include <mutex>
 #include <QStringList>
 #include <QThread>
 #include <QVector>
+#include <mutex>
 #include <type_traits>
 
 #include "recorderengine.h"
@@ -25,37 +24,28 @@ struct Call {
 struct State {
     std::mutex lock;
     QVector<Call> calls;
-    QHash<QString, REresult> results;       // default 0
-    QVector<RERawVideoSettings> caps;        // answered in order, then endResult
+    QHash<QString, REresult> results;  // default 0
+    QVector<RERawVideoSettings> caps;  // answered in order, then endResult
     REresult endResult = RE_NO_MORE_CAPABILITIES;
     int created = 0;
     void* context = nullptr;
     RecorderEngineEventHandler handler = nullptr;
 };
 
-inline State& st()
-{
-    static State s;
-    return s;
-}
+inline State& st() { static State s; return s; }
 
 // Notes a call's text and number arguments; pointers to other data are not kept.
-inline void note(Call&) {}
-template <typename T, typename... R>
-void note(Call& c, T v, R... rest)
-{
-    if constexpr (std::is_same<T, const REchar*>::value)
-        c.text = v ? QByteArray(v) : QByteArray();
-    else if constexpr (std::is_integral<T>::value)
-        c.value = v;
-    note(c, rest...);
-}
-
 template <typename... A>
 REresult record(const char* name, A... args)
 {
     Call c{QString::fromLatin1(name), QThread::currentThread(), QByteArray(), 0};
-    note(c, args...);
+    [[maybe_unused]] auto note = [&c](auto v) {
+        if constexpr (std::is_same<decltype(v), const REchar*>::value)
+            c.text = v ? QByteArray(v) : QByteArray();
+        else if constexpr (std::is_integral<decltype(v)>::value)
+            c.value = v;
+    };
+    (note(args), ...);
     std::lock_guard<std::mutex> l(st().lock);
     st().calls.append(c);
     return st().results.value(c.name, 0);
@@ -87,18 +77,18 @@ inline void setCaps(const QVector<RERawVideoSettings>& caps, REresult end = RE_N
     st().endResult = end;
 }
 
+inline void setResult(const char* name, REresult r)
+{
+    std::lock_guard<std::mutex> l(st().lock);
+    st().results[QString::fromLatin1(name)] = r;
+}
+
 inline void clear()
 {
     setCaps({});
     std::lock_guard<std::mutex> l(st().lock);
     st().calls.clear();
     st().results.clear();
-}
-
-inline void setResult(const char* name, REresult r)
-{
-    std::lock_guard<std::mutex> l(st().lock);
-    st().results[QString::fromLatin1(name)] = r;
 }
 
 #define FAKE(op) e->op = [](RecorderEngineHandle, auto... a) -> REresult { return record(#op, a...); };
@@ -119,22 +109,17 @@ inline RecorderEngine* create()
     e->get_camera_capabilities = [](RecorderEngineHandle, REuint32 i, RERawVideoSettings* s) -> REresult {
         const REresult forced = record("get_camera_capabilities", i);
         std::lock_guard<std::mutex> l(st().lock);
-        if (forced != 0)
-            return forced;
-        if (int(i) < st().caps.size()) {
+        if (forced == 0 && int(i) < st().caps.size())
             *s = st().caps[int(i)];
-            return 0;
-        }
-        return st().endResult;
+        return forced != 0 ? forced : int(i) < st().caps.size() ? 0 : st().endResult;
     };
     e->register_event_handler = [](RecorderEngineHandle, void* ctx, RecorderEngineEventHandler h) -> REresult {
         { std::lock_guard<std::mutex> l(st().lock); st().context = ctx; st().handler = h; }
         return record("register_event_handler");
     };
     e->delete_it = [](RecorderEngineHandle h) -> REresult {
-        record("delete_it");
         delete static_cast<RecorderEngine*>(h);
-        return 0;
+        return record("delete_it");
     };
     std::lock_guard<std::mutex> l(st().lock);
     st().created++;
