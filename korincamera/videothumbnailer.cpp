@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <cstdio>
 #include <cstring>
 
 VideoThumbnailer::VideoThumbnailer(QObject* parent)
@@ -138,10 +139,16 @@ void VideoThumbnailer::getVideoFrame(QString filename, bool multifiles)
                 const int position = duration <= 10000000000LL ? int(duration / 2000000000LL) : 10;
                 if (captureFrame(position) == 0) {
                     stampPlayMark(*img);
-                    if (img->save(thumbName))
+                    // Written aside and then renamed: the storage watcher
+                    // must never list a half-written picture.
+                    const QString part = thumbName + ".part";
+                    if (img->save(part, "JPG")
+                        && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(thumbName).constData()) == 0) {
                         emit imageSaved();
-                    else
+                    } else {
+                        QFile::remove(part);
                         qWarning() << "cannot write" << thumbName;
+                    }
                 }
             }
         }
