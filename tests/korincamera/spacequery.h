@@ -25,4 +25,14 @@ inline int roomy(const char*, struct statvfs64* out)
     return 0;
 }
 
+// The real figures with almost 50 MB more free: low storage is reported
+// only once the file system is nearly or really full.
+inline int realPlusAlmost50Mb(const char* path, struct statvfs64* out)
+{
+    if (statvfs64(path, out) != 0)
+        return -1;
+    out->f_bavail += ((50ull << 20) - (256ull << 10)) / out->f_frsize;
+    return 0;
+}
+
 #endif
