@@ -136,6 +136,15 @@ QString FileSystemWatcher::checkBeforeCapture(double* freeMbOut)
         std::lock_guard<std::mutex> lock(mutex);
         if (!folderInPlace() && !remakeFolder())
             return storageReason(ENOENT);
+    }
+    return queryFreeSpace(freeMbOut);
+}
+
+QString FileSystemWatcher::queryFreeSpace(double* freeMbOut)
+{
+    QByteArray path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
         path = QFile::encodeName(m_pDir->absolutePath());
     }
     const int err = queryFigures(path);

@@ -34,6 +34,9 @@ public:
     // the folder's free space into *freeMb. Empty on success, otherwise the
     // reason nothing can be saved there.
     QString checkBeforeCapture(double* freeMb);
+    // The free space of the save folder now, into *freeMb; empty on
+    // success, otherwise why it cannot be read.
+    QString queryFreeSpace(double* freeMb);
     // A copy of the picture names (no path), newest first.
     QStringList getNameList();
     void updateNameList();

@@ -501,9 +501,14 @@ void MainWindow::handleStorageNotEnough(double freesize)
     if (EngineAdapter::m_workMode != VIDEO_MODE || EngineAdapter::m_engineState != RUNNING
         || m_stopAsked != StopCause::None)
         return;
+    stopForLowStorage(freesize);
+}
+
+void MainWindow::stopForLowStorage(double freeMb)
+{
     stopRecording(StopCause::Storage);
     qWarning("recording stopped due to lacking storage.");
-    popStorageNotEnoughMsg(freesize);
+    popStorageNotEnoughMsg(freeMb);
 }
 
 void MainWindow::handleFolderMissing(QString path)
@@ -542,10 +547,19 @@ void MainWindow::handleEngineError(QString err, int level)
 {
     Q_UNUSED(level);
     setCommandPending(false);
+    // During shutdown the window is hidden: a modal box would hold it up.
+    // A stop made for storage has its own box already.
     if (!isVisible() || m_stopAsked == StopCause::Storage) {
-        // During shutdown the window is hidden: a modal box would hold it up.
-        // A stop made for storage has its own box already.
         qWarning() << "Recorder Engine Error:" << err;
+        return;
+    }
+    // An error while recording onto a disk that has filled up is told as
+    // low storage, as the watcher would have.
+    double freeMb = 0;
+    if (m_updateMediaTimer.isActive() && m_fileSysThread->queryFreeSpace(&freeMb).isEmpty()
+        && freeMb < kLowStorageMb) {
+        qWarning() << "Recorder Engine Error:" << err;
+        stopForLowStorage(freeMb);
         return;
     }
     QMessageBox::critical(this, "Recorder Engine Error", err, QMessageBox::Ok);

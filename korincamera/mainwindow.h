@@ -107,6 +107,7 @@ private:
     // be read, or less than 50 MB are free.
     bool storageReady();
     void stopRecording(StopCause cause);
+    void stopForLowStorage(double freeMb);
     // Runs the UI's events until the engine thread has done everything
     // asked of it so far (at most maxMs).
     void waitForEngine(int maxMs);

@@ -94,12 +94,15 @@ void EngineAdapter::handleEngineEvent(uint event)
 {
     const EngineState st = m_engineState.load();
     const bool recording = m_recording && (st == RUNNING || st == PAUSE);
-    if (recording)
-        stopVideoRecording();
+    // The error goes first: the window then still knows the recording it
+    // belongs to (a disk that filled is told with the storage box).
     if (event == RE_EVENT_ERROR)
         emit errorOccur(recording ? outputFailure("record engine meet unknown error")
                                   : QStringLiteral("record engine meet unknown error"), 0);
-    else if (recording)
+    if (!recording)
+        return;
+    stopVideoRecording();
+    if (event != RE_EVENT_ERROR)
         emit limitReached(int(event));
 }
 

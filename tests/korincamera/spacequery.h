@@ -31,7 +31,7 @@ inline int realPlusAlmost50Mb(const char* path, struct statvfs64* out)
 {
     if (statvfs64(path, out) != 0)
         return -1;
-    out->f_bavail += ((50ull << 20) - (256ull << 10)) / out->f_frsize;
+    out->f_bavail += ((50ull << 20) - 4096) / out->f_frsize;
     return 0;
 }
 

@@ -40,11 +40,21 @@ struct EngineHold {
     ~EngineHold() { gate.release(); }
 };
 
-// A small file system of its own at dir (a memory card, say); needs root.
-bool mountSmall(const QString& dir, const char* size)
-{
-    return mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, size) == 0;
-}
+// A small file system of its own (a memory card, say); mounting needs root.
+struct SmallDisk {
+    QTemporaryDir dir;
+    bool mounted;
+    explicit SmallDisk(const char* size)
+        : mounted(mount("tmpfs", path().constData(), "tmpfs", 0, size) == 0) {}
+    ~SmallDisk() { takeOut(); }
+    QByteArray path() const { return QFile::encodeName(dir.path()); }
+    // Lazily, as the process may still be in it.
+    void takeOut()
+    {
+        if (std::exchange(mounted, false))
+            QCOMPARE(umount2(path().constData(), MNT_DETACH), 0);
+    }
+};
 }
 
 class TestCameraWindow : public QObject
@@ -258,39 +268,39 @@ private slots:
     // storage below it: the capture is refused with a box that names it.
     void cardTakenOut()
     {
-        QTemporaryDir top;
-        if (!mountSmall(top.path(), "size=4m"))
+        SmallDisk card("size=1m");
+        if (!card.mounted)
             QSKIP("no tmpfs can be mounted here");
-        const QString dcim = top.filePath("DCIM");
+        const QString dcim = card.dir.filePath("DCIM");
         QVERIFY(QDir().mkdir(dcim));
         w->setCurrentSavePath(dcim);
-        QCOMPARE(umount2(QFile::encodeName(top.path()).constData(), MNT_DETACH), 0);
+        card.takeOut();
         BoxCatcher box;
         w->sendCMDtoEngine(PHOTO_MODE);
         QCOMPARE(box.title, QString("Cannot save"));
         QCOMPARE(box.text, "Cannot save to " + dcim + ": the folder is missing");
-        QVERIFY(QDir(top.path()).isEmpty());
+        QVERIFY(QDir(card.dir.path()).isEmpty());
     }
 
     // A disk that fills during a recording: one box, the storage box, and
     // no empty or half-written thumbnail.
     void diskFills()
     {
-        QTemporaryDir card;
-        if (!mountSmall(card.path(), "size=3m"))
+        SmallDisk card("size=1m");
+        if (!card.mounted)
             QSKIP("no tmpfs can be mounted here");
         FileSystemWatcher::setSpaceQuery(realPlusAlmost50Mb);
         emit w->set_container_format(5);
         BoxCatcher box;
-        startRecording(card.path());
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PREVIREW, 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(w->videoThumbnailer()->isCaptureDone(), 10000);
-        QCOMPARE(box.title, QString("Storage is low"));
+        QSignalSpy thumbs(w, &MainWindow::getThumbnail);
+        startRecording(card.dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(box.title, QString("Storage is low"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(thumbs.count(), 1, 10000);
+        // Returns once the thumbnailer has dealt with the request.
+        QMetaObject::invokeMethod(w->videoThumbnailer(), [] {}, Qt::BlockingQueuedConnection);
         QCOMPARE(box.count, 1);
-        for (const QString& name : filesIn(card.path(), "*.jpg*"))
-            QVERIFY2(name.endsWith(".jpg") && QFileInfo(card.filePath(name)).size() > 0, qPrintable(name));
-        w->close();
-        QCOMPARE(umount2(QFile::encodeName(card.path()).constData(), MNT_DETACH), 0);
+        for (const QString& name : filesIn(card.dir.path(), "*.jpg*"))
+            QVERIFY2(name.endsWith(".jpg") && QFileInfo(card.dir.filePath(name)).size() > 0, qPrintable(name));
     }
 
     // Two snapshots within one second keep both pictures.
