@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 
@@ -15,8 +14,8 @@ namespace enginejobs {
 struct Queue {
     std::mutex m;
     std::condition_variable cv;
-    std::deque<std::function<void()>> jobs;
-    unsigned long long posted = 0, done = 0;
+    std::function<void()> job;
+    bool done = false;
 };
 
 inline Queue& q()
@@ -25,35 +24,25 @@ inline Queue& q()
     return s;
 }
 
-// Queues f to run on target's thread, after the jobs already queued.
-inline unsigned long long post(QObject* target, std::function<void()> f)
-{
-    // Posted under the lock too: Qt's call object is then made before the
-    // engine thread takes the lock, and freed after.
-    std::lock_guard<std::mutex> posting(q().m);
-    q().jobs.push_back(std::move(f));
-    QMetaObject::invokeMethod(target, [] {
-        std::function<void()> job;
-        {
-            std::lock_guard<std::mutex> l(q().m);
-            job = std::move(q().jobs.front());
-            q().jobs.pop_front();
-        }
-        job();
-        job = nullptr;
-        std::lock_guard<std::mutex> l(q().m);
-        ++q().done;
-        q().cv.notify_all();
-    }, Qt::QueuedConnection);
-    return ++q().posted;
-}
-
-// Runs f on target's thread and waits until it has run.
+// Runs f on target's thread, after what is queued there, and waits for it.
 inline void run(QObject* target, std::function<void()> f)
 {
-    const unsigned long long n = post(target, std::move(f));
     std::unique_lock<std::mutex> l(q().m);
-    q().cv.wait(l, [n] { return q().done >= n; });
+    q().job = std::move(f);
+    q().done = false;
+    // Posted under the lock: Qt's call object is made before the engine
+    // thread takes the lock.
+    QMetaObject::invokeMethod(target, [] {
+        std::unique_lock<std::mutex> jl(q().m);
+        std::function<void()> job = std::move(q().job);
+        jl.unlock();
+        job();
+        job = nullptr;
+        jl.lock();
+        q().done = true;
+        q().cv.notify_all();
+    }, Qt::QueuedConnection);
+    q().cv.wait(l, [] { return q().done; });
 }
 
 } // namespace enginejobs
