@@ -11,38 +11,22 @@
 
 namespace enginejobs {
 
-struct Queue {
-    std::mutex m;
-    std::condition_variable cv;
-    std::function<void()> job;
-    bool done = false;
-};
-
-inline Queue& q()
-{
-    static Queue s;
-    return s;
-}
+inline std::mutex m;
+inline std::condition_variable cv;
+inline std::function<void()> job; // set until it has run
 
 // Runs f on target's thread, after what is queued there, and waits for it.
 inline void run(QObject* target, std::function<void()> f)
 {
-    std::unique_lock<std::mutex> l(q().m);
-    q().job = std::move(f);
-    q().done = false;
-    // Posted under the lock: Qt's call object is made before the engine
-    // thread takes the lock.
-    QMetaObject::invokeMethod(target, [] {
-        std::unique_lock<std::mutex> jl(q().m);
-        std::function<void()> job = std::move(q().job);
-        jl.unlock();
+    std::unique_lock<std::mutex> l(m);
+    job = std::move(f);
+    QMetaObject::invokeMethod(target, [] { // posted under the lock
+        std::unique_lock<std::mutex> jl(m);
         job();
         job = nullptr;
-        jl.lock();
-        q().done = true;
-        q().cv.notify_all();
+        cv.notify_all();
     }, Qt::QueuedConnection);
-    q().cv.wait(l, [] { return q().done; });
+    cv.wait(l, [] { return !job; });
 }
 
 } // namespace enginejobs
