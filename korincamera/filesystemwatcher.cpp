@@ -131,7 +131,6 @@ QString FileSystemWatcher::getCurrentDir()
 
 QString FileSystemWatcher::checkBeforeCapture(double* freeMbOut)
 {
-    QByteArray path;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!folderInPlace() && !remakeFolder())

@@ -30,9 +30,9 @@ public:
     // removed, which the process's current directory does not).
     QString getCurrentDir();
     // Run before each capture: makes a removed save folder again when its
-    // parent is still on the file system it was on when chosen, then queries
-    // the folder's free space into *freeMb. Empty on success, otherwise the
-    // reason nothing can be saved there.
+    // parent lies on the file system the folder was on when chosen, then
+    // queries the folder's free space into *freeMb. Empty on success,
+    // otherwise the reason nothing can be saved there.
     QString checkBeforeCapture(double* freeMb);
     // The free space of the save folder now, into *freeMb; empty on
     // success, otherwise why it cannot be read.

@@ -260,11 +260,10 @@ void MainWindow::sendCMDtoEngine(int workmode)
         return;
     const EngineState state = EngineAdapter::m_engineState;
     // A paused recording is still a recording: it is stopped, never replaced.
+    // One stop is enough: another press while it drains changes nothing.
     if (state == RUNNING || state == PAUSE || m_snapAnimation) {
-        if (workmode == VIDEO_MODE && m_stopAsked == StopCause::None) {
-            setCommandPending(true);
+        if (workmode == VIDEO_MODE && m_stopAsked == StopCause::None)
             stopRecording(StopCause::User);
-        }
         return;
     }
     if (!m_videoThumbnailer->isCaptureDone())

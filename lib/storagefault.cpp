@@ -25,7 +25,6 @@ QString storageReason(int err)
         return QStringLiteral("permission denied");
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
         return QStringLiteral("the disk is full");
     default:
         return QStringLiteral("write error");
