@@ -134,7 +134,7 @@ private slots:
         QCOMPARE(w.getCurrentDir(), save);
         QVERIFY(QDir().mkdir(save));
         touch(save + "/back.jpg", 0);
-        QTRY_COMPARE_WITH_TIMEOUT(w.getNameList(), QStringList({"back.jpg"}), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.getNameList(), QStringList({"back.jpg"}), 10000);
         QCOMPARE(QDir::currentPath(), save);
         stop(&w);
     }
