@@ -413,7 +413,10 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
             else
                 emit getThumbnail(dir + "/" + ts.last(), true);
         } else if (!rtp && !recorded.isEmpty()) {
-            emit getThumbnail(recorded, false);
+            // A recording whose folder was removed is gone with it; asking
+            // would only hold captures while the thumbnailer looks for it.
+            if (QFileInfo(QFileInfo(recorded).path()).isDir())
+                emit getThumbnail(recorded, false);
         }
     }
     qDebug("Engine Work Finished \n");
