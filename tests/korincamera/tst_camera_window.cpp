@@ -50,14 +50,15 @@ class TestCameraWindow : public QObject
     QTemporaryDir m_home;
     MainWindow* w = nullptr;
 
-    // A second press before the engine has answered does nothing.
+    // A second press before the engine has answered does nothing. Returns
+    // once a second is recorded (the state turns RUNNING before the start).
     void startRecording(const QString& dir)
     {
         w->setCurrentSavePath(dir);
         EngineAdapter::m_workMode = VIDEO_MODE;
         w->sendCMDtoEngine(VIDEO_MODE);
         w->sendCMDtoEngine(VIDEO_MODE);
-        QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), RUNNING, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(EngineAdapter::m_engineState == RUNNING && recordedSeconds(w) >= 1, 10000);
     }
 
 private slots:
@@ -184,7 +185,6 @@ private slots:
         QTemporaryDir save;
         QSignalSpy thumbs(w, &MainWindow::getThumbnail);
         startRecording(save.path());
-        QTRY_VERIFY_WITH_TIMEOUT(recordedSeconds(w) >= 1, 10000);
         {
             BoxCatcher box;
             {
@@ -290,7 +290,6 @@ private slots:
         BoxCatcher box;
         QSignalSpy snaps(w, &MainWindow::sendSnapShotCmd);
         startRecording(save.path());
-        QTRY_VERIFY_WITH_TIMEOUT(recordedSeconds(w) >= 1, 10000);
         QTest::mouseClick(w->previewWidget(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(EngineAdapter::m_engineState.load(), PAUSE, 5000);
         w->sendCMDtoEngine(PHOTO_MODE);
