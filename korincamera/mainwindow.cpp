@@ -253,7 +253,7 @@ void MainWindow::sendCMDtoEngine(int workmode)
 {
     // A tap meant to stop a recording that has just ended by itself waits
     // until the user has read that it ended.
-    if (!m_engineObj->updateCapabilityCompleted() || galleryBusy() || m_endedBox)
+    if (!m_engineObj->updateCapabilityCompleted() || galleryBusy() || (m_endedBox && m_endedBox->isVisible()))
         return;
     qDebug() << "current work mode is " << workmode << " (1:take a pic, 2: video recording)";
     if (m_cmdPending)

@@ -143,7 +143,7 @@ private:
     bool m_recordingStreamed = false;
     QString m_splitFolder; // made for it; removed again if left empty
     StopCause m_stopAsked = StopCause::None;
-    QPointer<QMessageBox> m_endedBox; // "Recording ended" while open
+    QPointer<QMessageBox> m_endedBox; // "Recording ended", the last shown
     // Capture settings as last sent to the engine.
     REuint32 m_containerFormat = 0;
     REuint32 m_fileCount = 0;
