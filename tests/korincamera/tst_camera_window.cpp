@@ -152,10 +152,6 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(box.title, QString("Recording ended"), 30000);
         QCOMPARE(box.text, QString("Recording ended: the file count was reached"));
-        w->sendCMDtoEngine(VIDEO_MODE);
-        QCOMPARE(starts.count(), 1);
-        qobject_cast<QDialog*>(QApplication::activeModalWidget())->accept();
-
         const QStringList folders = QDir(save.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(folders.size(), 1);
         const QString folder = save.filePath(folders[0]);
@@ -165,12 +161,15 @@ private slots:
         const QString thumb = folders[0] + "_thumbnail.jpg";
         QTRY_VERIFY_WITH_TIMEOUT(!QImage(save.filePath(thumb)).isNull(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(w->storageWatcher()->getNameList().value(0), thumb, 5000);
+        QTRY_VERIFY(w->videoThumbnailer()->isCaptureDone());
+        w->sendCMDtoEngine(VIDEO_MODE);
+        QCOMPARE(starts.count(), 1);
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->accept();
 
         REVideoEncoderSettings h263;
         memset(&h263, 0, sizeof h263);
         h263.encoderType = 3; // cannot go into TS
         emit w->set_video_encoder_settings(h263);
-        QTRY_VERIFY_WITH_TIMEOUT(w->videoThumbnailer()->isCaptureDone(), 10000);
         BoxCatcher error;
         w->sendCMDtoEngine(VIDEO_MODE);
         QTRY_COMPARE_WITH_TIMEOUT(error.text, QString("start recording failed"), 10000);
