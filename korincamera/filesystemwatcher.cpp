@@ -2,8 +2,12 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+
+#include "storagefault.h"
 
 struct statvfs64 FileSystemWatcher::m_fsdata;
 
@@ -33,7 +37,9 @@ QVector<Recording> recordingsWithoutThumbnail(const QDir& dir, const QStringList
     const QFileInfoList entries =
         dir.entryInfoList(QStringList() << "dedavevuz_*", QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
-        if (have.contains(entry.fileName() + "_thumbnail.jpg") || QDir::match(pictureFilters, entry.fileName()))
+        // A ".part" is a thumbnail still being written.
+        if (have.contains(entry.fileName() + "_thumbnail.jpg") || QDir::match(pictureFilters, entry.fileName())
+            || entry.fileName().endsWith(".part"))
             continue;
         if (entry.isDir()) {
             const QFileInfoList ts =
@@ -46,6 +52,20 @@ QVector<Recording> recordingsWithoutThumbnail(const QDir& dir, const QStringList
     }
     return out;
 }
+
+bool deviceOf(const QString& path, dev_t* dev)
+{
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    *dev = st.st_dev;
+    return true;
+}
+
+double freeMb()
+{
+    return double(FileSystemWatcher::getFreeSpace()) * (1.0 / 1048576.0);
+}
 }
 
 FileSystemWatcher::FileSystemWatcher(QString path, QObject* parent)
@@ -57,9 +77,11 @@ FileSystemWatcher::FileSystemWatcher(QString path, QObject* parent)
     }
     std::lock_guard<std::mutex> lock(mutex);
     m_pDir = new QDir();
-    if (!QDir::setCurrent(path))
+    if (!enterDir(path)) {
         qWarning() << "cannot enter" << path;
-    m_pDir->setPath(QDir::currentPath());
+        m_pDir->setPath(QDir::currentPath());
+        deviceOf(m_pDir->absolutePath(), &m_dev);
+    }
 }
 
 FileSystemWatcher::~FileSystemWatcher()
@@ -96,21 +118,84 @@ void FileSystemWatcher::changeDir(QString path)
     qDebug() << "set path: " << path;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        // Captures are named from the current directory: the watch stays
-        // with it, or the list would show a folder nothing is saved to.
-        if (!QDir::setCurrent(path)) {
-            qWarning() << "cannot enter" << path << "- the save directory stays" << QDir::currentPath();
+        // The watch stays with the folder captures are saved to, or the
+        // list would show a folder nothing is saved to.
+        if (!enterDir(path)) {
+            qWarning() << "cannot enter" << path << "- the save directory stays" << m_pDir->absolutePath();
             return;
         }
-        m_pDir->setPath(QDir::currentPath());
     }
     updateNameList();
+}
+
+bool FileSystemWatcher::enterDir(const QString& path)
+{
+    if (!QDir::setCurrent(path))
+        return false;
+    m_pDir->setPath(QDir::currentPath());
+    deviceOf(m_pDir->absolutePath(), &m_dev);
+    return true;
+}
+
+bool FileSystemWatcher::folderInPlace() const
+{
+    dev_t dev = 0;
+    return deviceOf(m_pDir->absolutePath(), &dev) && dev == m_dev;
+}
+
+bool FileSystemWatcher::remakeFolder()
+{
+    const QString dir = m_pDir->absolutePath();
+    dev_t parentDev = 0;
+    if (QFileInfo::exists(dir) || !deviceOf(QFileInfo(dir).path(), &parentDev) || parentDev != m_dev)
+        return false;
+    if (!QDir().mkdir(dir))
+        return false;
+    qWarning() << "the save folder" << dir << "was made again";
+    QDir::setCurrent(dir);
+    return true;
 }
 
 QString FileSystemWatcher::getCurrentDir()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return QDir::currentPath();
+    return m_pDir->absolutePath();
+}
+
+QString FileSystemWatcher::checkBeforeCapture(double* freeMbOut)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!folderInPlace() && !remakeFolder())
+            return storageReason(ENOENT);
+    }
+    return queryFreeSpace(freeMbOut);
+}
+
+QString FileSystemWatcher::queryFreeSpace(double* freeMbOut)
+{
+    QByteArray path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        path = QFile::encodeName(m_pDir->absolutePath());
+    }
+    const int err = queryFigures(path);
+    if (err != 0)
+        return storageReason(err);
+    *freeMbOut = freeMb();
+    return QString();
+}
+
+int FileSystemWatcher::queryFigures(const QByteArray& path)
+{
+    struct statvfs64 figures;
+    memset(&figures, 0, sizeof figures);
+    errno = 0;
+    if (s_query.load()(path.constData(), &figures) != 0)
+        return errno ? errno : EIO;
+    std::lock_guard<std::mutex> lock(s_fsLock);
+    m_fsdata = figures;
+    return 0;
 }
 
 QStringList FileSystemWatcher::getNameList()
@@ -170,31 +255,32 @@ void FileSystemWatcher::run()
     updateNameList();
     while (!need_quit.load()) {
         QByteArray path;
+        QString dir;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (m_pDir->exists())
-                path = m_pDir->absolutePath().toUtf8();
+            dir = m_pDir->absolutePath();
+            if (folderInPlace()) {
+                path = QFile::encodeName(dir);
+                // Back after being removed: the process follows it again.
+                if (QDir::currentPath() != dir)
+                    QDir::setCurrent(dir);
+            }
         }
         if (path.isEmpty()) {
             qWarning("file path not found");
+            emit folderMissing(dir);
             if (!sleepUnlessQuit(3000))
                 break;
             continue;
         }
-        struct statvfs64 figures;
-        memset(&figures, 0, sizeof figures);
-        errno = 0;
-        if (s_query.load()(path.constData(), &figures) != 0) {
-            const int err = errno;
+        const int err = queryFigures(path);
+        if (err != 0) {
             qWarning("get file system info failed!");
             qWarning("%s", strerror(err));
-        } else {
-            std::lock_guard<std::mutex> lock(s_fsLock);
-            m_fsdata = figures;
         }
-        const double freeMb = double(getFreeSpace()) * (1.0 / 1048576.0);
-        if (freeMb < kLowStorageMb)
-            emit storageNotEnough(freeMb);
+        const double mb = freeMb();
+        if (mb < kLowStorageMb)
+            emit storageNotEnough(mb);
         if (!sleepUnlessQuit(2000))
             break;
         updateNameList();

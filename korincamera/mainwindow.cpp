@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QToolButton>
 #include <QSharedPointer>
+#include <cerrno>
+#include <sys/stat.h>
 
 #include "colorkey.h"
 #include "eventwait.h"
@@ -19,6 +21,7 @@
 #include "lookbackwidget.h"
 #include "menubar.h"
 #include "previewwidget.h"
+#include "storagefault.h"
 #include "videothumbnailer.h"
 
 namespace {
@@ -88,6 +91,7 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
             &CameraMenuBar::changeThumbnailImage);
     connect(m_fileSysThread, &FileSystemWatcher::storageNotEnough, this, &MainWindow::handleStorageNotEnough);
     connect(m_fileSysThread, &FileSystemWatcher::thumbnailMissing, this, &MainWindow::askMissingThumbnail);
+    connect(m_fileSysThread, &FileSystemWatcher::folderMissing, this, &MainWindow::handleFolderMissing);
     m_fileSysThread->start();
 
     m_engineThread = new QThread;
@@ -103,6 +107,7 @@ MainWindow::MainWindow(QStringList devlist, int cameraId, QWidget* parent)
             Qt::QueuedConnection);
 
     connectSingals();
+    followCaptureSettings();
 
     m_updateMediaTimer.setInterval(500);
     m_updateMediaTimer.stop();
@@ -159,6 +164,7 @@ int MainWindow::connectSingals()
     connect(m_menuBar, &CameraMenuBar::showLookBackWidget, this, &MainWindow::showLookBackWidget);
     connect(this, &MainWindow::sendSnapShotCmd, a, &EngineAdapter::takeSnapShot, q);
     connect(a, &EngineAdapter::errorOccur, this, &MainWindow::handleEngineError, q);
+    connect(a, &EngineAdapter::limitReached, this, &MainWindow::showRecordingEnded, q);
     connect(this, &MainWindow::sendStartRecordingCmd, a, &EngineAdapter::takeVideoRecording, q);
     connect(this, &MainWindow::sendStopRecordingCmd, a, &EngineAdapter::stopVideoRecording, q);
     connect(this, &MainWindow::sendPauseRecordingCmd, a, &EngineAdapter::pauseVideoRecording, q);
@@ -194,6 +200,14 @@ int MainWindow::connectSingals()
     connect(this, &MainWindow::set_rtp_host, a, &EngineAdapter::set_rtp_host, q);
     connect(this, &MainWindow::disable_viewfinder, a, &EngineAdapter::disable_viewfinder, q);
     return 1;
+}
+
+void MainWindow::followCaptureSettings()
+{
+    connect(this, &MainWindow::set_container_format, this, [this](REuint32 f) { m_containerFormat = f; });
+    connect(this, &MainWindow::set_file_count, this, [this](REuint32 n) { m_fileCount = n; });
+    connect(this, &MainWindow::set_max_file_size_bytes, this, [this](REuint64 b) { m_fileSize = b; });
+    connect(this, &MainWindow::set_rtp_host, this, [this](QString host, REuint32) { m_streaming = !host.isEmpty(); });
 }
 
 void MainWindow::createEngine(int cameraId)
@@ -234,29 +248,23 @@ void MainWindow::wait(int ms)
     waitWithEvents(ms);
 }
 
-bool MainWindow::splitRecording()
-{
-    std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
-    const REOptions* o = m_engineObj->getOptions();
-    return o->file_count != 0 && o->file_size != 0;
-}
-
 // ---- capture control ----
 
 void MainWindow::sendCMDtoEngine(int workmode)
 {
-    if (!m_engineObj->updateCapabilityCompleted() || galleryBusy())
+    // A tap meant to stop a recording that has just ended by itself waits
+    // until the user has read that it ended.
+    if (!m_engineObj->updateCapabilityCompleted() || galleryBusy() || (m_endedBox && m_endedBox->isVisible()))
         return;
     qDebug() << "current work mode is " << workmode << " (1:take a pic, 2: video recording)";
     if (m_cmdPending)
         return;
     const EngineState state = EngineAdapter::m_engineState;
     // A paused recording is still a recording: it is stopped, never replaced.
+    // One stop is enough: another press while it drains changes nothing.
     if (state == RUNNING || state == PAUSE || m_snapAnimation) {
-        if (workmode == VIDEO_MODE) {
-            setCommandPending(true);
-            emit sendStopRecordingCmd();
-        }
+        if (workmode == VIDEO_MODE && m_stopAsked == StopCause::None)
+            stopRecording(StopCause::User);
         return;
     }
     if (!m_videoThumbnailer->isCaptureDone())
@@ -271,6 +279,7 @@ void MainWindow::sendCMDtoEngine(int workmode)
         if (prepareRecording() == -1)
             return;
         setCommandPending(true);
+        m_stopAsked = StopCause::None;
         emit sendStartRecordingCmd();
         m_updateMediaTimer.start();
     } else {
@@ -296,19 +305,26 @@ QString MainWindow::freeName(const QString& dir, const QString& stem, const QStr
     return name;
 }
 
-bool MainWindow::storageIsShort()
+bool MainWindow::storageReady()
 {
     Q_ASSERT(m_fileSysThread);
-    const double freeMb = double(FileSystemWatcher::getFreeSpace()) * (1.0 / 1048576.0);
-    if (freeMb >= kLowStorageMb)
+    double freeMb = 0;
+    const QString problem = m_fileSysThread->checkBeforeCapture(&freeMb);
+    if (!problem.isEmpty()) {
+        const QString text = cannotSaveText(getCurrentSavePath(), problem);
+        qWarning() << text;
+        QMessageBox::warning(this, "Cannot save", text, QMessageBox::Ok);
         return false;
+    }
+    if (freeMb >= kLowStorageMb)
+        return true;
     popStorageNotEnoughMsg(freeMb);
-    return true;
+    return false;
 }
 
 int MainWindow::prepareShapshot()
 {
-    if (storageIsShort())
+    if (!storageReady())
         return -1;
     const QString dir = getCurrentSavePath();
     const QString stem = "dedavevuz_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss");
@@ -340,31 +356,30 @@ void MainWindow::startSnapShotFlight()
 
 int MainWindow::prepareRecording()
 {
-    if (storageIsShort())
+    if (!storageReady())
         return -1;
-    REuint32 container;
-    {
-        std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
-        container = m_engineObj->getOptions()->container_format;
-    }
-    const QString ext = container < 6 ? QString(kExtensions[container]) : QString();
+    const QString ext = m_containerFormat < 6 ? QString(kExtensions[m_containerFormat]) : QString();
     const QString stem = "dedavevuz_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss");
     const QString dir = getCurrentSavePath();
+    const bool split = m_fileCount != 0 && m_fileSize != 0;
     QString name;
-    if (splitRecording()) {
+    if (split) {
         const QString folder = freeName(dir, stem, QString());
-        if (!QDir(dir).mkdir(folder)) {
-            const QString text = QString("Cannot create the folder %1 for the recording").arg(dir + "/" + folder);
+        if (::mkdir(QFile::encodeName(dir + "/" + folder).constData(), 0777) != 0) {
+            const QString text = cannotSaveText(dir, storageReason(errno));
             qWarning() << text;
-            QMessageBox::critical(this, "Cannot save recording", text, QMessageBox::Ok);
+            QMessageBox::warning(this, "Cannot save", text, QMessageBox::Ok);
             return -1;
         }
         qDebug() << "file saved path:  " + dir + "/" + folder;
+        m_splitFolder = dir + "/" + folder;
         name = QString("%1/%2/%2.%3").arg(dir, folder, ext);
     } else {
         name = dir + "/" + freeName(dir, stem, "." + ext);
     }
     recordingFileName = name;
+    m_recordingSplit = split;
+    m_recordingStreamed = m_streaming;
     emit set_output_file_path(name);
     REOutputFileSettings out;
     memset(&out, 0, sizeof out);
@@ -381,14 +396,11 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
     } else if (finishedOperation == RECORDING) {
         m_updateMediaTimer.stop();
         m_menuBar->stopWatch()->setTime(0);
+        m_stopAsked = StopCause::None;
         // Taken before the wait: a capture started inside it names a new file.
         const QString recorded = recordingFileName;
-        const bool split = splitRecording();
-        bool rtp;
-        {
-            std::lock_guard<std::mutex> lock(*m_engineObj->optionsMutex());
-            rtp = m_engineObj->getOptions()->host[0] != '\0';
-        }
+        const bool split = m_recordingSplit;
+        const bool rtp = m_recordingStreamed;
         wait(20);
         // The file may still be usable, and the thumbnailer copes with one
         // that is not.
@@ -402,7 +414,10 @@ void MainWindow::engineWorkDone(int finishedOperation, int retval)
             else
                 emit getThumbnail(dir + "/" + ts.last(), true);
         } else if (!rtp && !recorded.isEmpty()) {
-            emit getThumbnail(recorded, false);
+            // A recording whose folder was removed is gone with it; asking
+            // would only hold captures while the thumbnailer looks for it.
+            if (QFileInfo(QFileInfo(recorded).path()).isDir())
+                emit getThumbnail(recorded, false);
         }
     }
     qDebug("Engine Work Finished \n");
@@ -478,21 +493,62 @@ void MainWindow::showLookBackWidget()
 void MainWindow::engineStateChanged(int state)
 {
     setCommandPending(false);
-    // A recording that ended or never started stops the recording clock.
+    // A recording that ended or never started stops the recording clock; a
+    // split recording's folder that got no file (the start failed) goes.
     if (state == PREVIREW) {
         m_updateMediaTimer.stop();
         m_menuBar->stopWatch()->setTime(0);
+        if (!m_splitFolder.isEmpty())
+            QDir().rmdir(m_splitFolder);
+        m_splitFolder.clear();
     }
     m_menuBar->snapshotButton()->updateColor();
 }
 
+void MainWindow::stopRecording(StopCause cause)
+{
+    m_stopAsked = cause;
+    emit sendStopRecordingCmd();
+}
+
 void MainWindow::handleStorageNotEnough(double freesize)
 {
-    if (EngineAdapter::m_workMode != VIDEO_MODE || EngineAdapter::m_engineState != RUNNING)
+    if (EngineAdapter::m_workMode != VIDEO_MODE || EngineAdapter::m_engineState != RUNNING
+        || m_stopAsked != StopCause::None)
         return;
-    emit sendStopRecordingCmd();
+    stopForLowStorage(freesize);
+}
+
+void MainWindow::stopForLowStorage(double freeMb)
+{
+    stopRecording(StopCause::Storage);
     qWarning("recording stopped due to lacking storage.");
-    popStorageNotEnoughMsg(freesize);
+    popStorageNotEnoughMsg(freeMb);
+}
+
+void MainWindow::handleFolderMissing(QString path)
+{
+    const EngineState state = EngineAdapter::m_engineState;
+    if (EngineAdapter::m_workMode != VIDEO_MODE || (state != RUNNING && state != PAUSE)
+        || m_stopAsked != StopCause::None)
+        return;
+    stopRecording(StopCause::Storage);
+    const QString text = cannotSaveText(path, storageReason(ENOENT));
+    qWarning() << "recording stopped:" << text;
+    QMessageBox::critical(this, "Recording stopped", text, QMessageBox::Ok);
+}
+
+void MainWindow::showRecordingEnded(int event)
+{
+    QString reason = "the duration limit was reached";
+    if (event == RE_EVENT_MAX_FILESIZE)
+        reason = m_recordingSplit ? "the file count was reached" : "the file size limit was reached";
+    const QString text = "Recording ended: " + reason;
+    qDebug() << text;
+    // Not run in a local loop: the thumbnail of the recording goes on.
+    m_endedBox = new QMessageBox(QMessageBox::Information, "Recording ended", text, QMessageBox::Ok, this);
+    m_endedBox->setAttribute(Qt::WA_DeleteOnClose);
+    m_endedBox->open();
 }
 
 void MainWindow::popStorageNotEnoughMsg(double mb)
@@ -506,9 +562,19 @@ void MainWindow::handleEngineError(QString err, int level)
 {
     Q_UNUSED(level);
     setCommandPending(false);
-    if (!isVisible()) {
-        // During shutdown the window is hidden: a modal box would hold it up.
+    // During shutdown the window is hidden: a modal box would hold it up.
+    // A stop made for storage has its own box already.
+    if (!isVisible() || m_stopAsked == StopCause::Storage) {
         qWarning() << "Recorder Engine Error:" << err;
+        return;
+    }
+    // An error while recording onto a disk that has filled up is told as
+    // low storage, as the watcher would have.
+    double freeMb = 0;
+    if (m_updateMediaTimer.isActive() && m_fileSysThread->queryFreeSpace(&freeMb).isEmpty()
+        && freeMb < kLowStorageMb) {
+        qWarning() << "Recorder Engine Error:" << err;
+        stopForLowStorage(freeMb);
         return;
     }
     QMessageBox::critical(this, "Recorder Engine Error", err, QMessageBox::Ok);
@@ -523,26 +589,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     m_closed = true;
     hide();
-    bool stopping = false;
-    auto stopDone = QSharedPointer<std::atomic<bool>>::create(false);
-    QMetaObject::Connection stopSeen;
     if (EngineAdapter::m_engineState != PREVIREW) {
         m_updateMediaTimer.stop();
-        stopping = true;
-        // The stop's engineWorkDone (and its thumbnail request) must be seen
-        // before the thumbnailer's thread ends.
-        stopSeen = connect(m_engineObj, &EngineAdapter::engineWorkDone, this,
-                           [stopDone](int op, int) { if (op == RECORDING) *stopDone = true; },
-                           Qt::QueuedConnection);
         emit sendStopRecordingCmd();
     }
     wait(60);
-    if (stopping) {
-        for (int waited = 0; !*stopDone && waited < 15000; waited += 25)
-            wait(25);
-        disconnect(stopSeen);
-        wait(25); // lets engineWorkDone above ask for the thumbnail
-    }
+    // The stop's engineWorkDone (and its thumbnail request) must be seen
+    // before the thumbnailer's thread ends.
+    waitForEngine(15000);
 
     if (m_videoThumbnailerThread) {
         // Quit only after every thumbnail already asked for is made.
@@ -555,11 +609,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
 
     emit engine_close();
-    auto destroyed = QSharedPointer<std::atomic<bool>>::create(false);
     emit engine_destroy();
-    QMetaObject::invokeMethod(m_engineObj, [destroyed]() { *destroyed = true; }, Qt::QueuedConnection);
-    for (int waited = 0; (!*destroyed || EngineAdapter::m_engineState == RUNNING) && waited < 30000; waited += 25)
-        wait(25);
+    waitForEngine(30000);
 
     m_engineThread->quit();
     m_engineThread->wait();
@@ -568,4 +619,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
         m_fileSysThread->needQuit();
         m_fileSysThread->wait();
     }
+}
+
+void MainWindow::waitForEngine(int maxMs)
+{
+    auto done = QSharedPointer<std::atomic<bool>>::create(false);
+    QMetaObject::invokeMethod(m_engineObj, [done]() { *done = true; }, Qt::QueuedConnection);
+    for (int waited = 0; !*done && waited < maxMs; waited += 25)
+        wait(25);
+    wait(25); // delivers what the engine thread sent last
 }

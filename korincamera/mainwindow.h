@@ -3,6 +3,7 @@
 
 #include <QHBoxLayout>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QStringList>
@@ -85,22 +86,39 @@ public slots:
     // A recording found without its picture; the one being recorded gets
     // its picture when it stops.
     void askMissingThumbnail(QString video, bool multifiles);
+    // The save folder vanished: a recording into it is stopped.
+    void handleFolderMissing(QString path);
+    // The engine ended the recording at a limit (an engine event code).
+    void showRecordingEnded(int event);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Why a recording is being stopped: the window's own storage boxes
+    // explain a stop it made, so the engine's words on it are not shown.
+    enum class StopCause { None, User, Storage };
+
     void createEngine(int cameraId);
     void registerMetaType();
     int connectSingals();
-    // Shows the "Storage is low" box when less than 50 MB are free.
-    bool storageIsShort();
+    // Keeps the capture settings as last sent: the engine applies them in
+    // order before the capture that follows, so captures are named by them.
+    void followCaptureSettings();
+    // False, after a box saying why, when nothing can be saved now: the save
+    // folder is missing (and cannot be made again), its free space cannot
+    // be read, or less than 50 MB are free.
+    bool storageReady();
+    void stopRecording(StopCause cause);
+    void stopForLowStorage(double freeMb);
+    // Runs the UI's events until the engine thread has done everything
+    // asked of it so far (at most maxMs).
+    void waitForEngine(int maxMs);
     int prepareShapshot();
     int prepareRecording();
     void popStorageNotEnoughMsg(double mb);
     void startSnapShotFlight();
     void wait(int ms);
-    bool splitRecording();
     // A capture command is on its way to the engine: further presses wait
     // for its answer (state change, work done or error) or the guard timeout.
     void setCommandPending(bool pending);
@@ -123,6 +141,17 @@ private:
     VideoThumbnailer* m_videoThumbnailer = nullptr;
     QPointer<QThread> m_videoThumbnailerThread;
     QString recordingFileName;
+    // The recording under way or last made.
+    bool m_recordingSplit = false;
+    bool m_recordingStreamed = false;
+    QString m_splitFolder; // made for it; removed again if left empty
+    StopCause m_stopAsked = StopCause::None;
+    QPointer<QMessageBox> m_endedBox; // "Recording ended", the last shown
+    // Capture settings as last sent to the engine.
+    REuint32 m_containerFormat = 0;
+    REuint32 m_fileCount = 0;
+    REuint64 m_fileSize = 0;
+    bool m_streaming = false;
     bool m_cmdPending = false;
     bool m_closed = false; // the shutdown has run
     QTimer m_cmdGuard;

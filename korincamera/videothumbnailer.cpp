@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <cstdio>
 #include <cstring>
 
 VideoThumbnailer::VideoThumbnailer(QObject* parent)
@@ -172,11 +173,17 @@ bool VideoThumbnailer::makeThumbnail(const QString& filename, bool multifiles)
                 if (captureFrame(position) == 0) {
                     stampPlayMark(*img);
                     const QString thumbName = thumbnailName(filename, multifiles);
-                    saved = img->save(thumbName);
-                    if (saved)
+                    // Written aside and then renamed: the storage watcher
+                    // must never list a half-written picture.
+                    const QString part = thumbName + ".part";
+                    saved = img->save(part, "JPG")
+                        && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(thumbName).constData()) == 0;
+                    if (saved) {
                         emit imageSaved();
-                    else
+                    } else {
+                        QFile::remove(part);
                         qWarning() << "cannot write" << thumbName;
+                    }
                 }
             }
         }

@@ -1,7 +1,11 @@
 #include "engine_adapter.h"
 
 #include <QDebug>
+#include <QFileInfo>
+#include <cerrno>
 #include <cstring>
+
+#include "storagefault.h"
 
 RecorderEngine* EngineAdapter::m_recorder = nullptr;
 std::atomic<EngineState> EngineAdapter::m_engineState{PREVIREW};
@@ -77,13 +81,29 @@ bool EngineAdapter::reportResult(REresult r, const char* warning, const char* er
     return false;
 }
 
+QString EngineAdapter::outputFailure(const char* otherwise)
+{
+    const QString folder = QFileInfo(QString::fromUtf8(m_options.path)).path();
+    const QString reason = storageProblem(folder);
+    if (reason.isEmpty() && otherwise)
+        return QString::fromUtf8(otherwise);
+    return cannotSaveText(folder, reason.isEmpty() ? storageReason(EIO) : reason);
+}
+
 void EngineAdapter::handleEngineEvent(uint event)
 {
     const EngineState st = m_engineState.load();
-    if (m_recording && (st == RUNNING || st == PAUSE))
-        stopVideoRecording();
+    const bool recording = m_recording && (st == RUNNING || st == PAUSE);
+    // The error goes first: the window then still knows the recording it
+    // belongs to (a disk that filled is told with the storage box).
     if (event == RE_EVENT_ERROR)
-        emit errorOccur(QStringLiteral("record engine meet unknown error"), 0);
+        emit errorOccur(recording ? outputFailure("record engine meet unknown error")
+                                  : QStringLiteral("record engine meet unknown error"), 0);
+    if (!recording)
+        return;
+    stopVideoRecording();
+    if (event != RE_EVENT_ERROR)
+        emit limitReached(int(event));
 }
 
 // ---- lifecycle ----
@@ -406,7 +426,7 @@ void EngineAdapter::takeSnapShot()
         r = m_recorder->take_snapshot(m_recorder);
         if (r != 0) {
             qWarning("take snapshot failed");
-            emit errorOccur(QStringLiteral("take snapshot failed"), 0);
+            emit errorOccur(outputFailure(nullptr), 0);
         }
     }
     changeState(PREVIREW);
@@ -423,7 +443,7 @@ void EngineAdapter::takeVideoRecording()
     } else if (!m_pathAccepted) {
         error = QStringLiteral("start recording refused: no valid output file path");
     } else if (m_recorder->start(m_recorder) != 0) {
-        error = QStringLiteral("start recording failed");
+        error = outputFailure("start recording failed");
     }
     if (error.isEmpty()) {
         m_recording = true;
@@ -437,6 +457,12 @@ void EngineAdapter::takeVideoRecording()
 void EngineAdapter::stopVideoRecording()
 {
     qDebug("stop recording");
+    // A second stop (a repeated press, a low-storage report while the first
+    // one drains) has nothing left to end: no failure, no second thumbnail.
+    if (!m_recording) {
+        qDebug("no recording to stop");
+        return;
+    }
     REresult r = 1;
     if (m_recorder)
         r = m_recorder->stop(m_recorder);
@@ -444,7 +470,7 @@ void EngineAdapter::stopVideoRecording()
     changeState(PREVIREW);
     if (r != 0) {
         qWarning("stop recording failed");
-        emit errorOccur(QStringLiteral("stop recording failed"), 0);
+        emit errorOccur(outputFailure("stop recording failed"), 0);
     }
     emit engineWorkDone(RECORDING, int(r));
 }

@@ -83,6 +83,9 @@ signals:
     void engineStateChanged(int state);
     void updateRecordingTime(quint64 time);
     void updateCapability();
+    // The engine ended the recording at a limit (RE_EVENT_MAX_DURATION or
+    // RE_EVENT_MAX_FILESIZE).
+    void limitReached(int event);
 
 public slots:
     void engine_create(bool force);
@@ -128,6 +131,10 @@ private:
     friend REresult event_handler(void* context, REuint32 event, void* param);
     void changeState(EngineState state);
     bool reportResult(REresult r, const char* warning, const char* error);
+    // "Cannot save to <folder>: <reason>" for the output path's folder when
+    // something is wrong with it; otherwise the text given, or without one
+    // a write error in that folder.
+    QString outputFailure(const char* otherwise);
 
     REOptions m_options;
     std::mutex m_optionsMutex;

@@ -5,7 +5,7 @@
 # suppressed by tests/korincamera/tsan.supp.
 # - tst_engine_adapter (scripted engine) and tst_storage_watcher: any report,
 #   or a failing test, fails the run.
-# - tst_adapter_engine (the real recorder engine): a report with an access
+# - tst_camera_window (the real recorder engine): a report with an access
 #   made in the adapter or the camera (lib/, korincamera/) fails the run. Reports inside
 #   the engines and in the test's hand-over through Qt's event queue are
 #   counted and listed only: their ordering goes through GLib and GStreamer
@@ -23,21 +23,21 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S "$src" -B "$build" -DKORIN_SANITIZE=thread "${launcher[@]}" >/dev/null || exit 1
-cmake --build "$build" -j2 --target tst_engine_adapter tst_storage_watcher tst_adapter_engine || exit 1
+cmake --build "$build" -j2 --target tst_engine_adapter tst_storage_watcher tst_camera_window || exit 1
 
 export TSAN_OPTIONS="suppressions=$src/tests/korincamera/tsan.supp halt_on_error=0"
 logs="$build/tsan-logs"
 mkdir -p "$logs"
 status=0
-for name in tst_engine_adapter tst_storage_watcher tst_adapter_engine; do
+for name in tst_engine_adapter tst_storage_watcher tst_camera_window; do
   platform=offscreen
-  [ "$name" = tst_adapter_engine ] && platform=xcb
+  [ "$name" = tst_camera_window ] && platform=xcb
   log="$logs/$name.log"
   # setarch -R: no address randomisation, whose spread TSan cannot always map.
   (cd "$build" && QT_QPA_PLATFORM=$platform xvfb-run -a -s "-screen 0 1280x1024x24" \
      setarch "$(uname -m)" -R "bin/$name") >"$log" 2>&1
   reports=$(grep -c '^WARNING: ThreadSanitizer' "$log")
-  if [ "$name" = tst_adapter_engine ]; then
+  if [ "$name" = tst_camera_window ]; then
     # Reports where either access is made in the adapter's or the camera's own code.
     bad=$(awk 'BEGIN { RS = "==================\n" }
                /WARNING: ThreadSanitizer/ && /\n    #0 [^\n]* (\.\.\/)+(lib|korincamera)\// { n++ }

@@ -6,54 +6,27 @@
 
 #include <QObject>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 
 namespace enginejobs {
 
-struct Queue {
-    std::mutex m;
-    std::condition_variable cv;
-    std::deque<std::function<void()>> jobs;
-    unsigned long long posted = 0, done = 0;
-};
+inline std::mutex m;
+inline std::condition_variable cv;
+inline std::function<void()> job; // set until it has run
 
-inline Queue& q()
-{
-    static Queue s;
-    return s;
-}
-
-// Queues f to run on target's thread, after the jobs already queued.
-inline unsigned long long post(QObject* target, std::function<void()> f)
-{
-    // Posted under the lock too: Qt's call object is then made before the
-    // engine thread takes the lock, and freed after.
-    std::lock_guard<std::mutex> posting(q().m);
-    q().jobs.push_back(std::move(f));
-    QMetaObject::invokeMethod(target, [] {
-        std::function<void()> job;
-        {
-            std::lock_guard<std::mutex> l(q().m);
-            job = std::move(q().jobs.front());
-            q().jobs.pop_front();
-        }
-        job();
-        job = nullptr;
-        std::lock_guard<std::mutex> l(q().m);
-        ++q().done;
-        q().cv.notify_all();
-    }, Qt::QueuedConnection);
-    return ++q().posted;
-}
-
-// Runs f on target's thread and waits until it has run.
+// Runs f on target's thread, after what is queued there, and waits for it.
 inline void run(QObject* target, std::function<void()> f)
 {
-    const unsigned long long n = post(target, std::move(f));
-    std::unique_lock<std::mutex> l(q().m);
-    q().cv.wait(l, [n] { return q().done >= n; });
+    std::unique_lock<std::mutex> l(m);
+    job = std::move(f);
+    QMetaObject::invokeMethod(target, [] { // posted under the lock
+        std::unique_lock<std::mutex> jl(m);
+        job();
+        job = nullptr;
+        cv.notify_all();
+    }, Qt::QueuedConnection);
+    cv.wait(l, [] { return !job; });
 }
 
 } // namespace enginejobs
