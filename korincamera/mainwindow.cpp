@@ -428,7 +428,7 @@ void MainWindow::askMissingThumbnail(QString video, bool multifiles)
     const EngineState state = EngineAdapter::m_engineState;
     if ((state == RUNNING || state == PAUSE)
         && VideoThumbnailer::thumbnailName(video, multifiles)
-               == VideoThumbnailer::thumbnailName(recordingFileName, splitRecording()))
+               == VideoThumbnailer::thumbnailName(recordingFileName, m_recordingSplit))
         return;
     VideoThumbnailer* thumbnailer = m_videoThumbnailer;
     QMetaObject::invokeMethod(thumbnailer, [=] { thumbnailer->addMissingThumbnail(video, multifiles); },
