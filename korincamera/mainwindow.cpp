@@ -272,19 +272,33 @@ void MainWindow::sendCMDtoEngine(int workmode)
     if (workmode == PHOTO_MODE) {
         if (prepareShapshot() == -1)
             return;
-        setCommandPending(true);
         emit sendSnapShotCmd();
+        awaitEngine();
         startSnapShotFlight();
     } else if (workmode == VIDEO_MODE) {
         if (prepareRecording() == -1)
             return;
-        setCommandPending(true);
         m_stopAsked = StopCause::None;
         emit sendStartRecordingCmd();
+        awaitEngine();
         m_updateMediaTimer.start();
     } else {
         qDebug("unknown work mode");
     }
+}
+
+// Requests run on the engine thread in the order sent, so a marker sent
+// after a capture comes back once the capture has been carried out and
+// answered. Answers to earlier requests (a setting, an engine rebuild) that
+// arrive meanwhile must not free the button: a second press would start a
+// second recording.
+void MainWindow::awaitEngine()
+{
+    setCommandPending(true);
+    MainWindow* window = this; // outlives the engine thread (joined on close)
+    QMetaObject::invokeMethod(m_engineObj, [window] {
+        QMetaObject::invokeMethod(window, [window] { window->setCommandPending(false); }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
 }
 
 void MainWindow::setCommandPending(bool pending)
@@ -389,7 +403,6 @@ int MainWindow::prepareRecording()
 
 void MainWindow::engineWorkDone(int finishedOperation, int retval)
 {
-    setCommandPending(false);
     if (finishedOperation == SNAPSHOT) {
         if (m_fileSysThread)
             m_fileSysThread->updateNameList();
@@ -492,7 +505,6 @@ void MainWindow::showLookBackWidget()
 
 void MainWindow::engineStateChanged(int state)
 {
-    setCommandPending(false);
     // A recording that ended or never started stops the recording clock; a
     // split recording's folder that got no file (the start failed) goes.
     if (state == PREVIREW) {
@@ -561,7 +573,6 @@ void MainWindow::popStorageNotEnoughMsg(double mb)
 void MainWindow::handleEngineError(QString err, int level)
 {
     Q_UNUSED(level);
-    setCommandPending(false);
     // During shutdown the window is hidden: a modal box would hold it up.
     // A stop made for storage has its own box already.
     if (!isVisible() || m_stopAsked == StopCause::Storage) {

@@ -121,6 +121,7 @@ private:
     void wait(int ms);
     // A capture command is on its way to the engine: further presses wait
     // for its answer (state change, work done or error) or the guard timeout.
+    void awaitEngine();
     void setCommandPending(bool pending);
     // stem + suffix, or stem_1 + suffix, stem_2 + suffix... whichever does
     // not exist yet in dir.

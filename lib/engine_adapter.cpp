@@ -435,6 +435,12 @@ void EngineAdapter::takeSnapShot()
 
 void EngineAdapter::takeVideoRecording()
 {
+    // A repeated start must not turn the running recording's state back to
+    // preview when the engine refuses it.
+    if (m_recording) {
+        qDebug("a recording is already running");
+        return;
+    }
     changeState(RUNNING);
     qDebug("start recording");
     QString error;

@@ -52,12 +52,21 @@ class TestCameraWindow : public QObject
 
     // A second press before the engine has answered does nothing. Returns
     // once a second is recorded (the state turns RUNNING before the start).
+    // That holds too when an earlier request's answer arrives in between.
     void startRecording(const QString& dir)
     {
         w->setCurrentSavePath(dir);
         EngineAdapter::m_workMode = VIDEO_MODE;
+        EngineAdapter* a = w->engineAdapter();
+        QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd), answered(a, &EngineAdapter::engineWorkDone);
+        QSemaphore gate;
+        QMetaObject::invokeMethod(a, [a, &gate] { emit a->engineWorkDone(0, 0); gate.acquire(); });
         w->sendCMDtoEngine(VIDEO_MODE);
+        QVERIFY(answered.count() || answered.wait());
+        QCoreApplication::processEvents(); // the window takes that answer
         w->sendCMDtoEngine(VIDEO_MODE);
+        gate.release();
+        QCOMPARE(starts.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(EngineAdapter::m_engineState == RUNNING && recordedSeconds(w) >= 1, 10000);
     }
 
