@@ -2,6 +2,8 @@
 // recordings and snapshots, and what goes wrong around them (no engine, low
 // storage, a removed folder, a card taken out, a full disk, a second stop).
 #include <QtTest>
+#include <functional>
+#include <memory>
 #include <sys/mount.h>
 
 #include "window_util.h"
@@ -23,10 +25,19 @@ int recordedSeconds(MainWindow* w)
 }
 
 // Holds the engine thread while in scope: requests queue up behind it.
+// The gate is shared: on a busy machine the hold may begin only after the
+// scope has ended, and must not wait on a semaphore that is gone.
 struct EngineHold {
-    QSemaphore gate;
-    explicit EngineHold(MainWindow* w) { QMetaObject::invokeMethod(w->engineAdapter(), [this] { gate.acquire(); }); }
-    ~EngineHold() { gate.release(); }
+    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
+    explicit EngineHold(MainWindow* w, std::function<void()> first = {})
+    {
+        QMetaObject::invokeMethod(w->engineAdapter(), [g = gate, first] {
+            if (first)
+                first();
+            g->acquire();
+        });
+    }
+    ~EngineHold() { gate->release(); }
 };
 
 // A small file system of its own (a memory card, say); mounting needs root.
@@ -59,13 +70,13 @@ class TestCameraWindow : public QObject
         EngineAdapter::m_workMode = VIDEO_MODE;
         EngineAdapter* a = w->engineAdapter();
         QSignalSpy starts(w, &MainWindow::sendStartRecordingCmd), answered(a, &EngineAdapter::engineWorkDone);
-        QSemaphore gate;
-        QMetaObject::invokeMethod(a, [a, &gate] { emit a->engineWorkDone(0, 0); gate.acquire(); });
-        w->sendCMDtoEngine(VIDEO_MODE);
-        QVERIFY(answered.count() || answered.wait());
-        QCoreApplication::processEvents(); // the window takes that answer
-        w->sendCMDtoEngine(VIDEO_MODE);
-        gate.release();
+        {
+            EngineHold hold(w, [a] { emit a->engineWorkDone(0, 0); });
+            w->sendCMDtoEngine(VIDEO_MODE);
+            QVERIFY(answered.count() || answered.wait());
+            QCoreApplication::processEvents(); // the window takes that answer
+            w->sendCMDtoEngine(VIDEO_MODE);
+        }
         QCOMPARE(starts.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(EngineAdapter::m_engineState == RUNNING && recordedSeconds(w) >= 1, 10000);
     }
