@@ -287,18 +287,24 @@ void MainWindow::sendCMDtoEngine(int workmode)
     }
 }
 
-// Requests run on the engine thread in the order sent, so a marker sent
-// after a capture comes back once the capture has been carried out and
-// answered. Answers to earlier requests (a setting, an engine rebuild) that
-// arrive meanwhile must not free the button: a second press would start a
-// second recording.
+// Requests run on the engine thread in the order sent, and its answers reach
+// this thread in order: then runs here once everything asked before it has
+// been carried out and answered.
+void MainWindow::afterEngine(std::function<void()> then)
+{
+    MainWindow* window = this; // outlives the engine thread (joined on close)
+    QMetaObject::invokeMethod(m_engineObj, [window, then] {
+        QMetaObject::invokeMethod(window, then, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+// Only the answer to this capture frees the button: answers to earlier
+// requests (a setting, an engine rebuild) arriving meanwhile would let a
+// second press start a second recording.
 void MainWindow::awaitEngine()
 {
     setCommandPending(true);
-    MainWindow* window = this; // outlives the engine thread (joined on close)
-    QMetaObject::invokeMethod(m_engineObj, [window] {
-        QMetaObject::invokeMethod(window, [window] { window->setCommandPending(false); }, Qt::QueuedConnection);
-    }, Qt::QueuedConnection);
+    afterEngine([this] { setCommandPending(false); });
 }
 
 void MainWindow::setCommandPending(bool pending)
@@ -634,9 +640,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::waitForEngine(int maxMs)
 {
-    auto done = QSharedPointer<std::atomic<bool>>::create(false);
-    QMetaObject::invokeMethod(m_engineObj, [done]() { *done = true; }, Qt::QueuedConnection);
+    auto done = QSharedPointer<bool>::create(false);
+    afterEngine([done] { *done = true; });
     for (int waited = 0; !*done && waited < maxMs; waited += 25)
         wait(25);
-    wait(25); // delivers what the engine thread sent last
 }

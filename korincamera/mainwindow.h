@@ -3,6 +3,7 @@
 
 #include <QHBoxLayout>
 #include <QMainWindow>
+#include <functional>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPropertyAnimation>
@@ -121,6 +122,7 @@ private:
     void wait(int ms);
     // A capture command is on its way to the engine: further presses wait
     // for its answer (state change, work done or error) or the guard timeout.
+    void afterEngine(std::function<void()> then);
     void awaitEngine();
     void setCommandPending(bool pending);
     // stem + suffix, or stem_1 + suffix, stem_2 + suffix... whichever does
