@@ -24,7 +24,7 @@ Engine *engine_of(RecorderEngineHandle h, const char *what)
     RecorderEngine *t = static_cast<RecorderEngine *>(h);
     Engine *e = t ? static_cast<Engine *>(t->pData) : nullptr;
     if (!e)
-        cc_warn("%s: called without a valid engine", what);
+        eng_warn("%s: called without a valid engine", what);
     return e;
 }
 
@@ -60,11 +60,11 @@ bool in_list(REuint32 v, const REuint32 *list, gsize n)
 bool path_ok(const REchar *path, const char *what)
 {
     if (!path || !*path) {
-        cc_warn("%s: empty path", what);
+        eng_warn("%s: empty path", what);
         return false;
     }
     if (strlen(path) >= kMaxPath) {
-        cc_warn("%s: path longer than %zu bytes", what, kMaxPath - 1);
+        eng_warn("%s: path longer than %zu bytes", what, kMaxPath - 1);
         return false;
     }
     return true;
@@ -74,7 +74,7 @@ REresult r_set_audio_source(RecorderEngineHandle h, REuint32 source)
 {
     ENGINE_OR_FAIL("set_audio_source");
     if (source > 2) {
-        cc_warn("set_audio_source: unknown source %u", source);
+        eng_warn("set_audio_source: unknown source %u", source);
         return CC_FAIL;
     }
     Locked l(e);
@@ -86,7 +86,7 @@ REresult r_get_audio_supported_sample_rate(RecorderEngineHandle h, REuint32 inde
 {
     ENGINE_OR_FAIL("get_audio_supported_sample_rate");
     if (!rate) {
-        cc_warn("get_audio_supported_sample_rate: null output");
+        eng_warn("get_audio_supported_sample_rate: null output");
         return CC_FAIL;
     }
     if (index >= G_N_ELEMENTS(kSampleRates))
@@ -99,7 +99,7 @@ REresult r_set_audio_sample_rate(RecorderEngineHandle h, REuint32 rate)
 {
     ENGINE_OR_FAIL("set_audio_sample_rate");
     if (rate && !in_list(rate, kSampleRates, G_N_ELEMENTS(kSampleRates))) {
-        cc_warn("set_audio_sample_rate: %u Hz is not supported", rate);
+        eng_warn("set_audio_sample_rate: %u Hz is not supported", rate);
         return CC_FAIL;
     }
     Locked l(e);
@@ -111,7 +111,7 @@ REresult r_get_audio_supported_channel(RecorderEngineHandle h, REuint32 index, R
 {
     ENGINE_OR_FAIL("get_audio_supported_channel");
     if (!channels) {
-        cc_warn("get_audio_supported_channel: null output");
+        eng_warn("get_audio_supported_channel: null output");
         return CC_FAIL;
     }
     if (index >= G_N_ELEMENTS(kChannels))
@@ -124,7 +124,7 @@ REresult r_set_audio_channel(RecorderEngineHandle h, REuint32 channels)
 {
     ENGINE_OR_FAIL("set_audio_channel");
     if (channels && !in_list(channels, kChannels, G_N_ELEMENTS(kChannels))) {
-        cc_warn("set_audio_channel: %u channels are not supported", channels);
+        eng_warn("set_audio_channel: %u channels are not supported", channels);
         return CC_FAIL;
     }
     Locked l(e);
@@ -136,7 +136,7 @@ REresult r_set_video_source(RecorderEngineHandle h, REuint32 source)
 {
     ENGINE_OR_FAIL("set_video_source");
     if (source > 1) {
-        cc_warn("set_video_source: unknown source %u", source);
+        eng_warn("set_video_source: unknown source %u", source);
         return CC_FAIL;
     }
     Locked l(e);
@@ -152,7 +152,7 @@ REresult r_set_camera_id(RecorderEngineHandle h, REuint32 id)
         e->caps_cache_valid = false;
     e->s.camera_id = id;
     if (id == RE_CAMERA_ID_NONE)
-        cc_info("no camera: the test pattern will be used");
+        eng_info("no camera: the test pattern will be used");
     return CC_OK;
 }
 
@@ -160,7 +160,7 @@ REresult r_get_camera_capabilities(RecorderEngineHandle h, REuint32 index, RERaw
 {
     ENGINE_OR_FAIL("get_camera_capabilities");
     if (!out) {
-        cc_warn("get_camera_capabilities: null output");
+        eng_warn("get_camera_capabilities: null output");
         return CC_FAIL;
     }
     Locked l(e);
@@ -182,13 +182,13 @@ REresult r_set_camera_output_settings(RecorderEngineHandle h, RERawVideoSettings
 {
     ENGINE_OR_FAIL("set_camera_output_settings");
     if (!st) {
-        cc_warn("set_camera_output_settings: null settings");
+        eng_warn("set_camera_output_settings: null settings");
         return CC_FAIL;
     }
     if ((st->width == 0) != (st->height == 0) || st->width > kMaxDim || st->height > kMaxDim ||
         st->width % 2 || st->height % 2 || st->framesPerSecond > 240 ||
         st->videoFormat > RE_VIDEO_FORMAT_MJPEG) {
-        cc_warn("set_camera_output_settings: %ux%u@%u (format %u) is not a usable size", st->width,
+        eng_warn("set_camera_output_settings: %ux%u@%u (format %u) is not a usable size", st->width,
                 st->height, st->framesPerSecond, st->videoFormat);
         return CC_FAIL;
     }
@@ -210,13 +210,13 @@ REresult r_set_preview_region(RecorderEngineHandle h, REVideoRect *rect)
 {
     ENGINE_OR_FAIL("set_preview_region");
     if (!rect) {
-        cc_warn("set_preview_region: null region");
+        eng_warn("set_preview_region: null region");
         return CC_FAIL;
     }
     bool zero = !rect->left && !rect->top && !rect->width && !rect->height;
     if (!zero && (!rect->width || !rect->height || rect->width > 32767 || rect->height > 32767 ||
                   rect->left > 32767 || rect->top > 32767)) {
-        cc_warn("set_preview_region: %u,%u %ux%u is not a usable region", rect->left, rect->top,
+        eng_warn("set_preview_region: %u,%u %ux%u is not a usable region", rect->left, rect->top,
                 rect->width, rect->height);
         return CC_FAIL;
     }
@@ -247,13 +247,13 @@ REresult r_get_preview_buffer_format(RecorderEngineHandle h, RERawVideoSettings 
 {
     ENGINE_OR_FAIL("get_preview_buffer_format");
     if (!fmt) {
-        cc_warn("get_preview_buffer_format: null output");
+        eng_warn("get_preview_buffer_format: null output");
         return CC_FAIL;
     }
     Locked l(e);
     GstCaps *caps = capture_video_caps(e);
     if (!caps) {
-        cc_warn("get_preview_buffer_format: the engine is not prepared");
+        eng_warn("get_preview_buffer_format: the engine is not prepared");
         return CC_FAIL;
     }
     GstStructure *st = gst_caps_get_structure(caps, 0);
@@ -282,7 +282,7 @@ REresult r_add_video_effect(RecorderEngineHandle h, REuint32 effect)
 {
     ENGINE_OR_FAIL("add_video_effect");
     if (!effect_code_known(effect)) {
-        cc_warn("add_video_effect: unknown effect %u", effect);
+        eng_warn("add_video_effect: unknown effect %u", effect);
         return CC_FAIL;
     }
     Locked l(e);
@@ -294,7 +294,7 @@ REresult r_add_video_detect(RecorderEngineHandle h, REuint32 detect)
 {
     ENGINE_OR_FAIL("add_video_detect");
     if (detect != 0) {
-        cc_warn("add_video_detect: detector %u is not available in this engine", detect);
+        eng_warn("add_video_detect: detector %u is not available in this engine", detect);
         return CC_FAIL;
     }
     return CC_OK;
@@ -304,11 +304,11 @@ REresult r_set_audio_encoder_settings(RecorderEngineHandle h, REAudioEncoderSett
 {
     ENGINE_OR_FAIL("set_audio_encoder_settings");
     if (!st) {
-        cc_warn("set_audio_encoder_settings: null settings");
+        eng_warn("set_audio_encoder_settings: null settings");
         return CC_FAIL;
     }
     if (st->encoderType > 2 || (st->bitRate && (st->bitRate < 8000 || st->bitRate > 512000))) {
-        cc_warn("set_audio_encoder_settings: encoder %u at %u bit/s is not supported", st->encoderType,
+        eng_warn("set_audio_encoder_settings: encoder %u at %u bit/s is not supported", st->encoderType,
                 st->bitRate);
         return CC_FAIL;
     }
@@ -321,12 +321,12 @@ REresult r_set_video_encoder_settings(RecorderEngineHandle h, REVideoEncoderSett
 {
     ENGINE_OR_FAIL("set_video_encoder_settings");
     if (!st) {
-        cc_warn("set_video_encoder_settings: null settings");
+        eng_warn("set_video_encoder_settings: null settings");
         return CC_FAIL;
     }
     if (st->encoderType > 4 || (st->bitRate && (st->bitRate < 16000 || st->bitRate > 100000000)) ||
         st->IFrameIntervalMs > 60000) {
-        cc_warn("set_video_encoder_settings: encoder %u, %u bit/s, key frames every %u ms is not supported",
+        eng_warn("set_video_encoder_settings: encoder %u, %u bit/s, key frames every %u ms is not supported",
                 st->encoderType, st->bitRate, st->IFrameIntervalMs);
         return CC_FAIL;
     }
@@ -339,7 +339,7 @@ REresult r_set_container_format(RecorderEngineHandle h, REuint32 format)
 {
     ENGINE_OR_FAIL("set_container_format");
     if (format > 5) {
-        cc_warn("set_container_format: unknown container %u", format);
+        eng_warn("set_container_format: unknown container %u", format);
         return CC_FAIL;
     }
     Locked l(e);
@@ -365,7 +365,7 @@ REresult r_set_rtp_host(RecorderEngineHandle h, const REchar *host, REuint32 por
     ENGINE_OR_FAIL("set_rtp_host");
     if (host && *host) {
         if (strlen(host) > 255 || port == 0 || port > 65535) {
-            cc_warn("set_rtp_host: %.64s port %u is not a usable destination", host, port);
+            eng_warn("set_rtp_host: %.64s port %u is not a usable destination", host, port);
             return CC_FAIL;
         }
     }
@@ -374,7 +374,7 @@ REresult r_set_rtp_host(RecorderEngineHandle h, const REchar *host, REuint32 por
     e->s.rtp_host = host && *host ? g_strdup(host) : nullptr;
     e->s.rtp_port = e->s.rtp_host ? port : 0;
     if (e->s.rtp_host)
-        cc_info("RTP streaming to %s:%u", host, port);
+        eng_info("RTP streaming to %s:%u", host, port);
     return CC_OK;
 }
 
@@ -390,7 +390,7 @@ REresult r_set_max_file_duration(RecorderEngineHandle h, REtime us)
 {
     ENGINE_OR_FAIL("set_max_file_duration");
     if (us > (REtime)G_MAXINT64 / 1000) {
-        cc_warn("set_max_file_duration: %llu us is too long", (unsigned long long)us);
+        eng_warn("set_max_file_duration: %llu us is too long", (unsigned long long)us);
         return CC_FAIL;
     }
     Locked l(e);
@@ -410,11 +410,11 @@ REresult r_set_output_file_settings(RecorderEngineHandle h, REOutputFileSettings
 {
     ENGINE_OR_FAIL("set_output_file_settings");
     if (!st) {
-        cc_warn("set_output_file_settings: null settings");
+        eng_warn("set_output_file_settings: null settings");
         return CC_FAIL;
     }
     if (st->rotation % 90 || st->rotation >= 360) {
-        cc_warn("set_output_file_settings: rotation %u is not 0, 90, 180 or 270", st->rotation);
+        eng_warn("set_output_file_settings: rotation %u is not 0, 90, 180 or 270", st->rotation);
         return CC_FAIL;
     }
     Locked l(e);
@@ -426,7 +426,7 @@ REresult r_set_snapshot_output_format(RecorderEngineHandle h, REuint32 format)
 {
     ENGINE_OR_FAIL("set_snapshot_output_format");
     if (format > 2) {
-        cc_warn("set_snapshot_output_format: unknown format %u", format);
+        eng_warn("set_snapshot_output_format: unknown format %u", format);
         return CC_FAIL;
     }
     Locked l(e);
@@ -477,7 +477,7 @@ REresult r_register_event_handler(RecorderEngineHandle h, void *context, Recorde
 REresult do_prepare(Engine *e)
 {
     if (!e->inited) {
-        cc_warn("prepare: call init first");
+        eng_warn("prepare: call init first");
         return CC_FAIL;
     }
     if (e->cap) {
@@ -490,10 +490,10 @@ REresult do_prepare(Engine *e)
     }
     if (capture_start(e) != CC_OK) {
         if (source_is_pattern(e->s)) {
-            cc_warn("prepare: the test pattern does not start");
+            eng_warn("prepare: the test pattern does not start");
         } else {
             gchar *dev = source_device_path(e->s);
-            cc_warn("prepare: camera %s is unusable", dev);
+            eng_warn("prepare: camera %s is unusable", dev);
             g_free(dev);
         }
         return CC_FAIL;
@@ -548,7 +548,7 @@ REresult r_reset(RecorderEngineHandle h)
     ENGINE_OR_FAIL("reset");
     Locked l(e);
     if (recording_active(e)) {
-        cc_warn("reset: a recording is in progress; stop it first");
+        eng_warn("reset: a recording is in progress; stop it first");
         return CC_FAIL;
     }
     capture_stop(e);
@@ -559,7 +559,7 @@ REresult r_get_max_amplitude(RecorderEngineHandle h, REuint32 *amplitude)
 {
     ENGINE_OR_FAIL("get_max_amplitude");
     if (!amplitude) {
-        cc_warn("get_max_amplitude: null output");
+        eng_warn("get_max_amplitude: null output");
         return CC_FAIL;
     }
     g_mutex_lock(&e->rlock);
@@ -573,7 +573,7 @@ REresult r_get_media_time(RecorderEngineHandle h, REtime *us)
 {
     ENGINE_OR_FAIL("get_media_time");
     if (!us) {
-        cc_warn("get_media_time: null output");
+        eng_warn("get_media_time: null output");
         return CC_FAIL;
     }
     *us = record_media_time_ns(e) / 1000;
@@ -584,7 +584,7 @@ REresult r_delete_it(RecorderEngineHandle h)
 {
     ENGINE_OR_FAIL("delete_it");
     if (events_on_event_thread(e)) {
-        cc_warn("delete_it: cannot be called from the engine's event handler");
+        eng_warn("delete_it: cannot be called from the engine's event handler");
         return CC_FAIL;
     }
     g_mutex_lock(&e->lock);
@@ -618,7 +618,7 @@ extern "C" __attribute__((visibility("default"))) RecorderEngine *recorder_engin
     using namespace cc;
     GError *err = nullptr;
     if (!gst_init_check(nullptr, nullptr, &err)) {
-        cc_warn("GStreamer cannot be initialised: %s", err ? err->message : "?");
+        eng_warn("GStreamer cannot be initialised: %s", err ? err->message : "?");
         g_clear_error(&err);
         return nullptr;
     }

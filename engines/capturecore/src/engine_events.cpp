@@ -77,7 +77,7 @@ bool events_start(Engine *e)
     e->bus_thread = g_thread_try_new("capturecore-bus", bus_thread_main, e, nullptr);
     e->ev_thread = g_thread_try_new("capturecore-events", event_thread_main, e, nullptr);
     if (!e->bus_thread || !e->ev_thread) {
-        cc_warn("could not start the engine threads");
+        eng_warn("could not start the engine threads");
         events_stop(e);
         return false;
     }

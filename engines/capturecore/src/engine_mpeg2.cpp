@@ -94,7 +94,7 @@ GstFlowReturn on_raw_frame(GstAppSink *sink, gpointer data)
     }
     gst_sample_unref(sample);
     if (!ok)
-        cc_warn("MPEG-2 encoding failed");
+        eng_warn("MPEG-2 encoding failed");
     return ok ? GST_FLOW_OK : GST_FLOW_ERROR;
 }
 
@@ -102,7 +102,7 @@ void on_raw_eos(GstAppSink *, gpointer data)
 {
     Mpeg2 *m = static_cast<Mpeg2 *>(data);
     if (avcodec_send_frame(m->ctx, nullptr) != 0 || !drain(m))
-        cc_warn("MPEG-2 encoding did not finish cleanly");
+        eng_warn("MPEG-2 encoding did not finish cleanly");
     gst_app_src_end_of_stream(GST_APP_SRC(m->out));
 }
 
@@ -130,7 +130,7 @@ bool open_codec(Mpeg2 *m, int w, int h, int fn, int fd, guint bitrate, guint gop
     if (rc < 0) {
         char msg[128];
         av_strerror(rc, msg, sizeof msg);
-        cc_warn("the MPEG-2 encoder does not open for %dx%d at %d/%d: %s", w, h, fn, fd, msg);
+        eng_warn("the MPEG-2 encoder does not open for %dx%d at %d/%d: %s", w, h, fn, fd, msg);
         return false;
     }
     return true;
@@ -157,8 +157,8 @@ bool mpeg2_rate(int fn, int fd, int *rn, int *rd)
 bool mpeg2_add_encoder(GstElement *bin, int w, int h, int fn, int fd, guint bitrate, guint gop, GstElement **in,
                        GstElement **out)
 {
-    *in = add(bin, "appsink");
-    *out = add(bin, "appsrc");
+    *in = eng_make(bin, "appsink");
+    *out = eng_make(bin, "appsrc");
     if (!*in || !*out)
         return false;
     Mpeg2 *m = new Mpeg2();

@@ -38,29 +38,6 @@ struct Capture {
     bool parent_lost = false;
 };
 
-GstElement *add(GstElement *pipeline, const char *factory, const char *name)
-{
-    GstElement *el = gst_element_factory_make(factory, name);
-    if (!el) {
-        cc_warn("GStreamer element %s is missing", factory);
-        return nullptr;
-    }
-    if (!gst_bin_add(GST_BIN(pipeline), el)) {
-        gst_object_unref(el);
-        return nullptr;
-    }
-    return el;
-}
-
-void log_bus_warning(GstMessage *msg, const char *what)
-{
-    GError *err = nullptr;
-    gst_message_parse_warning(msg, &err, nullptr);
-    cc_info("%s warning from %s: %s", what, GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-            err ? err->message : "?");
-    g_clear_error(&err);
-}
-
 bool link_chain(std::initializer_list<GstElement *> els)
 {
     GstElement *prev = nullptr;
@@ -68,7 +45,7 @@ bool link_chain(std::initializer_list<GstElement *> els)
         if (!el)
             return false;
         if (prev && !gst_element_link(prev, el)) {
-            cc_warn("cannot link %s to %s", GST_ELEMENT_NAME(prev), GST_ELEMENT_NAME(el));
+            eng_warn("cannot link %s to %s", GST_ELEMENT_NAME(prev), GST_ELEMENT_NAME(el));
             return false;
         }
         prev = el;
@@ -104,18 +81,18 @@ const EffectDef *find_effect(REuint32 code)
 bool add_effect(GstElement *pipeline, GstElement **last, const EffectDef *fx, bool use_gl)
 {
     if (use_gl) {
-        GstElement *up = add(pipeline, "glupload");
-        GstElement *cc1 = add(pipeline, "glcolorconvert");
-        GstElement *fx_el = add(pipeline, fx->gl);
-        GstElement *cc2 = add(pipeline, "glcolorconvert");
-        GstElement *down = add(pipeline, "gldownload");
+        GstElement *up = eng_make(pipeline, "glupload");
+        GstElement *cc1 = eng_make(pipeline, "glcolorconvert");
+        GstElement *fx_el = eng_make(pipeline, fx->gl);
+        GstElement *cc2 = eng_make(pipeline, "glcolorconvert");
+        GstElement *down = eng_make(pipeline, "gldownload");
         if (!link_chain({*last, up, cc1, fx_el, cc2, down}))
             return false;
         *last = down;
         return true;
     }
-    GstElement *c1 = add(pipeline, "videoconvert");
-    GstElement *fx_el = add(pipeline, fx->cpu);
+    GstElement *c1 = eng_make(pipeline, "videoconvert");
+    GstElement *fx_el = eng_make(pipeline, fx->cpu);
     if (!link_chain({*last, c1, fx_el}))
         return false;
     *last = fx_el;
@@ -150,13 +127,8 @@ gboolean on_bus(GstBus *, GstMessage *msg, gpointer data)
     Engine *e = cap->e;
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR: {
-        GError *err = nullptr;
-        gchar *dbg = nullptr;
-        gst_message_parse_error(msg, &err, &dbg);
-        cc_warn("capture error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-                err ? err->message : "?", dbg ? dbg : "");
+        GError *err = eng_bus_error(msg, "capture");
         g_clear_error(&err);
-        g_free(dbg);
         g_mutex_lock(&e->flock);
         bool was_running = cap->running && !e->cap_failed;
         e->cap_failed = true;
@@ -176,7 +148,7 @@ gboolean on_bus(GstBus *, GstMessage *msg, gpointer data)
         break;
     }
     case GST_MESSAGE_WARNING:
-        log_bus_warning(msg, "capture");
+        eng_bus_warning(msg, "capture");
         break;
     default:
         break;
@@ -204,7 +176,7 @@ gboolean on_geometry(gpointer data)
     if (!g) {
         free(err);
         cap->parent_lost = true;
-        cc_warn("preview window 0x%x is gone; preview stops following it", cap->parent);
+        eng_warn("preview window 0x%x is gone; preview stops following it", cap->parent);
         return G_SOURCE_CONTINUE;
     }
     int pw = g->width, ph = g->height;
@@ -277,7 +249,7 @@ bool make_child_window(Capture *cap, guintptr window, uint32_t background_rgb)
 {
     cap->xc = xcb_connect(nullptr, nullptr);
     if (!cap->xc || xcb_connection_has_error(cap->xc)) {
-        cc_warn("cannot reach the X display for the preview");
+        eng_warn("cannot reach the X display for the preview");
         if (cap->xc)
             xcb_disconnect(cap->xc);
         cap->xc = nullptr;
@@ -289,7 +261,7 @@ bool make_child_window(Capture *cap, guintptr window, uint32_t background_rgb)
         xcb_get_geometry_reply(cap->xc, xcb_get_geometry(cap->xc, cap->parent), &err);
     if (!g) {
         free(err);
-        cc_warn("preview window 0x%lx is not a window", (unsigned long)window);
+        eng_warn("preview window 0x%lx is not a window", (unsigned long)window);
         return false;
     }
     int pw = g->width, ph = g->height, depth = g->depth;
@@ -302,7 +274,7 @@ bool make_child_window(Capture *cap, guintptr window, uint32_t background_rgb)
     err = xcb_request_check(cap->xc, ck);
     if (err) {
         free(err);
-        cc_warn("cannot create the preview window inside 0x%lx", (unsigned long)window);
+        eng_warn("cannot create the preview window inside 0x%lx", (unsigned long)window);
         cap->child = 0;
         return false;
     }
@@ -314,8 +286,8 @@ bool add_preview_branch(Capture *cap, GstElement *tee)
 {
     Engine *e = cap->e;
     GstElement *p = cap->pipeline;
-    GstElement *q = add(p, "queue");
-    cap->valve = add(p, "valve");
+    GstElement *q = eng_make(p, "queue");
+    cap->valve = eng_make(p, "valve");
     if (!q || !cap->valve)
         return false;
     g_object_set(q, "leaky", 2, "max-size-buffers", 2, "max-size-bytes", 0, "max-size-time",
@@ -326,24 +298,24 @@ bool add_preview_branch(Capture *cap, GstElement *tee)
     const guint32 key = korin_colorkey_rgb(korin_colorkey_value(g_getenv("COLORKEY")));
     if (!make_child_window(cap, e->s.window, cap->xv ? key : 0))
         return false;
-    GstElement *conv = add(p, "videoconvert");
+    GstElement *conv = eng_make(p, "videoconvert");
     if (cap->xv) {
-        cap->psink = add(p, "xvimagesink");
+        cap->psink = eng_make(p, "xvimagesink");
         if (!cap->psink || !link_chain({tee, q, cap->valve, conv, cap->psink}))
             return false;
         /* The key is painted, by the program and the child window; the sink
          * must not paint over the user interface. */
         g_object_set(cap->psink, "colorkey", (gint)key, "autopaint-colorkey", FALSE, "sync", FALSE,
                      "force-aspect-ratio", TRUE, NULL);
-        cc_info("preview: XVideo overlay, colour key 0x%06x", key);
+        eng_info("preview: XVideo overlay, colour key 0x%06x", key);
     } else {
-        GstElement *scale = add(p, "videoscale");
-        cap->pfilter = add(p, "capsfilter");
-        cap->psink = add(p, "ximagesink");
+        GstElement *scale = eng_make(p, "videoscale");
+        cap->pfilter = eng_make(p, "capsfilter");
+        cap->psink = eng_make(p, "ximagesink");
         if (!cap->psink || !link_chain({tee, q, cap->valve, scale, cap->pfilter, conv, cap->psink}))
             return false;
         g_object_set(cap->psink, "sync", FALSE, NULL);
-        cc_info("preview: X11 image sink (no XVideo adaptor on this display)");
+        eng_info("preview: X11 image sink (no XVideo adaptor on this display)");
     }
     gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(cap->psink), cap->child);
     g_mutex_lock(&cap->glock);
@@ -358,14 +330,14 @@ bool add_preview_branch(Capture *cap, GstElement *tee)
 GstElement *add_tap(Capture *cap, GstElement *tee, bool with_queue, GstAppSinkCallbacks *cbs)
 {
     GstElement *p = cap->pipeline;
-    GstElement *sink = add(p, "appsink");
+    GstElement *sink = eng_make(p, "appsink");
     if (!sink)
         return nullptr;
     g_object_set(sink, "sync", FALSE, "async", FALSE, "max-buffers", 1, "drop", TRUE,
                  "enable-last-sample", FALSE, NULL);
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), cbs, cap, nullptr);
     if (with_queue) {
-        GstElement *q = add(p, "queue");
+        GstElement *q = eng_make(p, "queue");
         if (!q)
             return nullptr;
         g_object_set(q, "leaky", 2, "max-size-buffers", 1, "max-size-bytes", 0, "max-size-time",
@@ -421,14 +393,14 @@ Capture *build(Engine *e, bool use_gl)
     if (ok && fx) {
         ok = add_effect(p, &last, fx, use_gl);
         if (ok)
-            cc_info("video effect: %s (%s)", fx->name, use_gl ? "GL" : "CPU");
+            eng_info("video effect: %s (%s)", fx->name, use_gl ? "GL" : "CPU");
     }
     GstElement *tee = nullptr;
     if (ok) {
-        GstElement *conv = fx ? add(p, "videoconvert") : nullptr;
-        GstElement *filter = add(p, "capsfilter");
-        cap->overlay = add(p, "clockoverlay");
-        tee = add(p, "tee");
+        GstElement *conv = fx ? eng_make(p, "videoconvert") : nullptr;
+        GstElement *filter = eng_make(p, "capsfilter");
+        cap->overlay = eng_make(p, "clockoverlay");
+        tee = eng_make(p, "tee");
         if (filter) {
             GstCaps *fc = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420",
                                               "width", G_TYPE_INT, cap->width, "height", G_TYPE_INT,
@@ -477,7 +449,7 @@ bool run(Engine *e, Capture *cap)
     g_mutex_unlock(&e->flock);
 
     if (gst_element_set_state(cap->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        cc_warn("the capture pipeline does not start");
+        eng_warn("the capture pipeline does not start");
         return false;
     }
     gint64 deadline = g_get_monotonic_time() + 8 * G_TIME_SPAN_SECOND;
@@ -488,7 +460,7 @@ bool run(Engine *e, Capture *cap)
     bool ok = e->frames > 0 && !e->cap_failed;
     g_mutex_unlock(&e->flock);
     if (!ok)
-        cc_warn("the video source delivers no frames");
+        eng_warn("the video source delivers no frames");
     return ok;
 }
 
@@ -508,14 +480,14 @@ REresult capture_start(Engine *e)
     bool ok = cap && run(e, cap);
     if (!ok && cap && fx && fx->cpu) {
         /* No GL context here (no display, no GPU): the CPU variant will do. */
-        cc_info("GL effect unavailable, trying the CPU %s", fx->name);
+        eng_info("GL effect unavailable, trying the CPU %s", fx->name);
         free_capture(e, cap);
         cap = build(e, false);
         ok = cap && run(e, cap);
     }
     if (!ok) {
         if (fx && !fx->cpu)
-            cc_warn("effect %s needs GL, which is unavailable here", fx->name);
+            eng_warn("effect %s needs GL, which is unavailable here", fx->name);
         free_capture(e, cap);
         return CC_FAIL;
     }

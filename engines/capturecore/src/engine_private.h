@@ -7,11 +7,9 @@
 #include <initializer_list>
 #include <vector>
 
+#include "engine_common.h"
 #include "recorderengine.h"
 
-#define CC_LOG_DOMAIN "capturecore"
-#define cc_info(...) g_log(CC_LOG_DOMAIN, G_LOG_LEVEL_MESSAGE, __VA_ARGS__)
-#define cc_warn(...) g_log(CC_LOG_DOMAIN, G_LOG_LEVEL_WARNING, __VA_ARGS__)
 
 namespace cc {
 
@@ -155,9 +153,7 @@ REresult snapshot_take(Engine *e);
 void snapshot_frame_arrived(Engine *e, GstSample *sample);
 
 /* engine_preview.cpp: pipeline building shared with recording */
-GstElement *add(GstElement *bin, const char *factory, const char *name = nullptr);
 bool link_chain(std::initializer_list<GstElement *> els); /* any null fails the chain */
-void log_bus_warning(GstMessage *msg, const char *what);
 
 } // namespace cc
 

@@ -214,13 +214,8 @@ gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data)
         g_mutex_unlock(&e->rlock);
         break;
     case GST_MESSAGE_ERROR: {
-        GError *err = nullptr;
-        gchar *dbg = nullptr;
-        gst_message_parse_error(msg, &err, &dbg);
-        cc_warn("recording error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-                err ? err->message : "?", dbg ? dbg : "");
+        GError *err = eng_bus_error(msg, "recording");
         g_clear_error(&err);
-        g_free(dbg);
         g_mutex_lock(&e->rlock);
         bool post = !r->failed && e->rec == r && e->rstate != REC_STOPPING;
         r->failed = true;
@@ -231,7 +226,7 @@ gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data)
         break;
     }
     case GST_MESSAGE_WARNING:
-        log_bus_warning(msg, "recording");
+        eng_bus_warning(msg, "recording");
         break;
     default:
         break;
@@ -245,7 +240,7 @@ gboolean on_audio_bus(GstBus *, GstMessage *msg, gpointer data)
     if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
         GError *err = nullptr;
         gst_message_parse_error(msg, &err, nullptr);
-        cc_warn("audio capture failed (%s); the recording goes on without sound",
+        eng_warn("audio capture failed (%s); the recording goes on without sound",
                 err ? err->message : "?");
         g_clear_error(&err);
         /* The muxer waits for every stream; ending this one lets video go on. */
@@ -304,7 +299,7 @@ gchar *on_format_location(GstElement *, guint fragment_id, GstSample *first, gpo
     gchar *name = g_strdup_printf("%s_%03u.ts", r->seg_stem, fragment_id + 1);
     gchar *full = g_build_filename(r->seg_dir, name, NULL);
     g_free(name);
-    cc_info("recording segment %s", full);
+    eng_info("recording segment %s", full);
     return full;
 }
 
@@ -546,16 +541,16 @@ GstElement *make_audio_source(const Settings &s)
         GstElement *t = gst_element_factory_make("audiotestsrc", nullptr);
         if (t) {
             g_object_set(t, "is-live", TRUE, "volume", 0.3, NULL);
-            cc_info("audio source: test tone");
+            eng_info("audio source: test tone");
         }
         return t;
     }
     GstElement *src = nullptr;
     if (source_probe_audio(&src)) {
-        cc_info("audio source: %s", GST_OBJECT_NAME(src));
+        eng_info("audio source: %s", GST_OBJECT_NAME(src));
         return src;
     }
-    cc_info("no audio capture device; recording without sound");
+    eng_info("no audio capture device; recording without sound");
     return nullptr;
 }
 
@@ -569,10 +564,10 @@ bool build_audio_capture(Recording *r, GstElement *src, int rate, int channels)
         gst_object_unref(src);
         return false;
     }
-    GstElement *conv = add(r->audio_pipe, "audioconvert");
-    GstElement *res = add(r->audio_pipe, "audioresample");
-    GstElement *filter = add(r->audio_pipe, "capsfilter");
-    GstElement *sink = add(r->audio_pipe, "appsink");
+    GstElement *conv = eng_make(r->audio_pipe, "audioconvert");
+    GstElement *res = eng_make(r->audio_pipe, "audioresample");
+    GstElement *filter = eng_make(r->audio_pipe, "capsfilter");
+    GstElement *sink = eng_make(r->audio_pipe, "appsink");
     if (!link_chain({src, conv, res, filter, sink}))
         return false;
     GstCaps *c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
@@ -625,7 +620,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
     GstElement *p = r->pipeline = gst_pipeline_new("capturecore-record");
     if (!p)
         return false;
-    r->vsrc = add(p, "appsrc", "video");
+    r->vsrc = eng_make(p, "appsrc", "video");
     if (!r->vsrc)
         return false;
     g_object_set(r->vsrc, "caps", vcaps, "format", GST_FORMAT_TIME, "is-live", FALSE, "block", FALSE,
@@ -633,10 +628,10 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
 
     bool rtp = s.rtp_host && !r->split;
     bool ts = r->split || rtp || ct->code == 5;
-    GstElement *conv = add(p, "videoconvert");
+    GstElement *conv = eng_make(p, "videoconvert");
     GstElement *last = conv;
     bool ok = link_chain({r->vsrc, conv});
-    GstElement *ifilter = add(p, "capsfilter");
+    GstElement *ifilter = eng_make(p, "capsfilter");
     if (ifilter) {
         GstCaps *c = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", NULL);
         g_object_set(ifilter, "caps", c, NULL);
@@ -647,20 +642,20 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
     bool convert_rate = vc->code == 4 && fd > 0 && mpeg2_rate(fn, fd, &rn, &rd);
     if (convert_rate) {
         /* MPEG-2 has a fixed set of frame rates: convert to the nearest. */
-        rate = add(p, "videorate");
-        rf = add(p, "capsfilter");
+        rate = eng_make(p, "videorate");
+        rf = eng_make(p, "capsfilter");
         if (rf) {
             GstCaps *c = gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, rn, rd, NULL);
             g_object_set(rf, "caps", c, NULL);
             gst_caps_unref(c);
         }
         fps = MAX(1, (int)std::lround((double)rn / rd));
-        cc_info("%s recording at %d/%d frames per second (the source gives %d/%d)", vc->name, rn, rd, fn, fd);
+        eng_info("%s recording at %d/%d frames per second (the source gives %d/%d)", vc->name, rn, rd, fn, fd);
     }
     int tw = w, th = h;
     if (ok && vc->code == 3 && h263_size(&tw, &th)) {
-        GstElement *scale = add(p, "videoscale");
-        GstElement *f = add(p, "capsfilter");
+        GstElement *scale = eng_make(p, "videoscale");
+        GstElement *f = eng_make(p, "capsfilter");
         if (f) {
             GstCaps *c = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, tw, "height", G_TYPE_INT,
                                              th, NULL);
@@ -669,20 +664,20 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
         }
         ok = link_chain({last, scale, f});
         last = f;
-        cc_info("%s recording scaled from %dx%d to %dx%d", vc->name, w, h, tw, th);
+        eng_info("%s recording scaled from %dx%d to %dx%d", vc->name, w, h, tw, th);
     }
     if (ok && convert_rate) {
         ok = link_chain({last, rate, rf});
         last = rf;
     }
-    GstElement *parse = add(p, vc->parser);
+    GstElement *parse = eng_make(p, vc->parser);
     if (vc->code == 4) {
         GstElement *in = nullptr, *out = nullptr;
         ok = ok && mpeg2_add_encoder(p, tw, th, rn, rd, encoder_bitrate(vc, s, tw, th, fps), key_interval(s, fps),
                                      &in, &out) &&
              link_chain({last, ifilter, in}) && link_chain({out, parse});
     } else {
-        GstElement *enc = add(p, vc->encoder);
+        GstElement *enc = eng_make(p, vc->encoder);
         ok = ok && link_chain({last, ifilter, enc, parse});
         if (ok)
             configure_encoder(enc, vc, s, tw, th, fps);
@@ -694,7 +689,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
 
     GstElement *mux = nullptr;
     if (r->split) {
-        mux = add(p, "splitmuxsink");
+        mux = eng_make(p, "splitmuxsink");
         if (!mux)
             return false;
         /* Muxing adds a few percent to what the splitter counts. */
@@ -702,7 +697,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
         g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, NULL);
         g_signal_connect(mux, "format-location-full", G_CALLBACK(on_format_location), r);
     } else {
-        mux = add(p, ts ? "mpegtsmux" : muxer_for(ct, vc));
+        mux = eng_make(p, ts ? "mpegtsmux" : muxer_for(ct, vc));
         if (!mux)
             return false;
         bool mp4 = ct->code <= 1 && !ts;
@@ -725,14 +720,14 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
         GstElement *sink = nullptr;
         if (rtp) {
             g_object_set(mux, "alignment", 7, NULL);
-            GstElement *pay = add(p, "rtpmp2tpay");
-            sink = add(p, "udpsink");
+            GstElement *pay = eng_make(p, "rtpmp2tpay");
+            sink = eng_make(p, "udpsink");
             if (sink)
                 g_object_set(sink, "host", s.rtp_host, "port", (gint)s.rtp_port, "sync", FALSE, "async",
                              FALSE, NULL);
             ok = link_chain({mux, pay, sink});
         } else {
-            sink = add(p, "filesink");
+            sink = eng_make(p, "filesink");
             if (sink)
                 g_object_set(sink, "location", r->path, "async", FALSE, NULL);
             ok = link_chain({mux, sink});
@@ -741,7 +736,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
             return false;
     }
     if (!link_to_mux(parse, mux, true, r->split)) {
-        cc_warn("cannot link the %s stream to the muxer", vc->name);
+        eng_warn("cannot link the %s stream to the muxer", vc->name);
         return false;
     }
 
@@ -753,19 +748,19 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
                                    : &kAac;
         const char *muxname = r->split || ts ? "mpegtsmux" : muxer_for(ct, vc);
         if (!muxer_takes(muxname, ac->caps)) {
-            cc_info("%s does not take %s sound; recording without sound", muxname, ac->name);
+            eng_info("%s does not take %s sound; recording without sound", muxname, ac->name);
             gst_object_unref(asrc_el);
             asrc_el = nullptr;
         } else {
             int rate = s.sample_rate ? (int)s.sample_rate : 44100;
             int ch = s.channels ? (int)s.channels : 2;
-            r->asrc = add(p, "appsrc", "audio");
-            GstElement *aconv = add(p, "audioconvert");
-            GstElement *aenc = add(p, ac->encoder);
-            GstElement *aparse = add(p, ac->parser);
+            r->asrc = eng_make(p, "appsrc", "audio");
+            GstElement *aconv = eng_make(p, "audioconvert");
+            GstElement *aenc = eng_make(p, ac->encoder);
+            GstElement *aparse = eng_make(p, ac->parser);
             if (!r->asrc || !link_chain({r->asrc, aconv, aenc, aparse}) ||
                 !link_to_mux(aparse, mux, false, r->split)) {
-                cc_warn("cannot build the %s sound branch", ac->name);
+                eng_warn("cannot build the %s sound branch", ac->name);
                 gst_object_unref(asrc_el);
                 return false;
             }
@@ -798,7 +793,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
 bool can_create_in(const char *dir)
 {
     if (access(dir, W_OK) != 0) {
-        cc_warn("start: folder %s is not writable (%s)", dir, g_strerror(errno));
+        eng_warn("start: folder %s is not writable (%s)", dir, g_strerror(errno));
         return false;
     }
     gchar *probe = g_build_filename(dir, ".capturecore-XXXXXX", NULL);
@@ -808,7 +803,7 @@ bool can_create_in(const char *dir)
         close(fd);
         g_unlink(probe);
     } else {
-        cc_warn("start: cannot create files in folder %s (%s)", dir, g_strerror(err));
+        eng_warn("start: cannot create files in folder %s (%s)", dir, g_strerror(err));
     }
     g_free(probe);
     return fd >= 0;
@@ -820,7 +815,7 @@ bool can_write_file(const char *path)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        cc_warn("start: cannot write %s (%s)", path, g_strerror(errno));
+        eng_warn("start: cannot write %s (%s)", path, g_strerror(errno));
         return false;
     }
     close(fd);
@@ -842,21 +837,21 @@ REresult record_start(Engine *e)
 {
     const Settings &s = e->s;
     if (!e->cap) {
-        cc_warn("start: the engine is not prepared (call prepare first)");
+        eng_warn("start: the engine is not prepared (call prepare first)");
         return CC_FAIL;
     }
     g_mutex_lock(&e->flock);
     bool source_failed = e->cap_failed;
     g_mutex_unlock(&e->flock);
     if (source_failed) {
-        cc_warn("start: the video source has failed; reset or prepare again first");
+        eng_warn("start: the video source has failed; reset or prepare again first");
         return CC_FAIL;
     }
     g_mutex_lock(&e->rlock);
     bool busy = e->rec != nullptr;
     g_mutex_unlock(&e->rlock);
     if (busy) {
-        cc_warn("start: a recording is already in progress");
+        eng_warn("start: a recording is already in progress");
         return CC_FAIL;
     }
     bool split = s.max_size && s.file_count;
@@ -864,20 +859,20 @@ REresult record_start(Engine *e)
     const Container *ct = container(s.container);
     const VideoCodec *vc = video_codec(s.venc.encoderType);
     if (!ct || !vc) {
-        cc_warn("start: unknown container %u or encoder %u", s.container, s.venc.encoderType);
+        eng_warn("start: unknown container %u or encoder %u", s.container, s.venc.encoderType);
         return CC_FAIL;
     }
     const Container *eff = (split || rtp) ? container(5) : ct;
     if (!muxer_for(eff, vc)) {
-        cc_warn("start: %s video cannot be muxed into %s", vc->name, eff->name);
+        eng_warn("start: %s video cannot be muxed into %s", vc->name, eff->name);
         return CC_FAIL;
     }
     if (!rtp && !s.path) {
-        cc_warn("start: no output file path set");
+        eng_warn("start: no output file path set");
         return CC_FAIL;
     }
     if (split && s.rtp_host)
-        cc_info("split recording: RTP streaming is off for it");
+        eng_info("split recording: RTP streaming is off for it");
 
     Recording *r = new Recording();
     r->e = e;
@@ -889,7 +884,7 @@ REresult record_start(Engine *e)
         gchar *dir = g_path_get_dirname(s.path);
         bool target_ok = g_file_test(dir, G_FILE_TEST_IS_DIR);
         if (!target_ok)
-            cc_warn("start: folder %s does not exist", dir);
+            eng_warn("start: folder %s does not exist", dir);
         else if (split)
             target_ok = can_create_in(dir);
         if (split) {
@@ -914,7 +909,7 @@ REresult record_start(Engine *e)
     GstCaps *vcaps = capture_video_caps(e);
     r->clock = capture_clock(e, &r->base);
     if (!vcaps || !r->clock) {
-        cc_warn("start: the capture pipeline has not negotiated yet");
+        eng_warn("start: the capture pipeline has not negotiated yet");
         if (vcaps)
             gst_caps_unref(vcaps);
         discard(e, r); /* also removes the file the target check made */
@@ -923,12 +918,12 @@ REresult record_start(Engine *e)
     bool ok = build_recording(r, ct, vc, vcaps);
     gst_caps_unref(vcaps);
     if (ok && gst_element_set_state(r->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        cc_warn("start: cannot open %s", rtp ? s.rtp_host : s.path);
+        eng_warn("start: cannot open %s", rtp ? s.rtp_host : s.path);
         ok = false;
     }
     if (ok && r->audio_pipe &&
         gst_element_set_state(r->audio_pipe, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        cc_warn("audio capture does not start; recording without sound");
+        eng_warn("audio capture does not start; recording without sound");
         gst_element_set_state(r->audio_pipe, GST_STATE_NULL);
         gst_app_src_end_of_stream(GST_APP_SRC(r->asrc));
     }
@@ -947,12 +942,12 @@ REresult record_start(Engine *e)
     e->peak = 0;
     g_mutex_unlock(&e->rlock);
     if (rtp)
-        cc_info("recording: %s %s over RTP to %s:%u", vc->name, "MPEG-TS", s.rtp_host, s.rtp_port);
+        eng_info("recording: %s %s over RTP to %s:%u", vc->name, "MPEG-TS", s.rtp_host, s.rtp_port);
     else if (split)
-        cc_info("recording: %s in MPEG-TS segments of %llu bytes, at most %u, in %s", vc->name,
+        eng_info("recording: %s in MPEG-TS segments of %llu bytes, at most %u, in %s", vc->name,
                 (unsigned long long)s.max_size, s.file_count, r->seg_dir);
     else
-        cc_info("recording: %s in %s to %s", vc->name, ct->name, s.path);
+        eng_info("recording: %s in %s to %s", vc->name, ct->name, s.path);
     return CC_OK;
 }
 
@@ -993,7 +988,7 @@ void record_push_video(Engine *e, GstSample *sample, bool deep_copy)
             r->warned_drop = true;
         g_mutex_unlock(&e->rlock);
         if (warn)
-            cc_warn("the encoder cannot keep up; dropping frames");
+            eng_warn("the encoder cannot keep up; dropping frames");
         gst_object_unref(vsrc);
         return;
     }
@@ -1020,13 +1015,13 @@ REresult record_pause(Engine *e)
     Recording *r = e->rec;
     if (!r || e->rstate != REC_RUNNING) {
         g_mutex_unlock(&e->rlock);
-        cc_warn("pause: no recording is running");
+        eng_warn("pause: no recording is running");
         return CC_FAIL;
     }
     r->pause_start = gst_clock_get_time(r->clock);
     e->rstate = REC_PAUSED;
     g_mutex_unlock(&e->rlock);
-    cc_info("recording paused");
+    eng_info("recording paused");
     return CC_OK;
 }
 
@@ -1036,7 +1031,7 @@ REresult record_resume(Engine *e)
     Recording *r = e->rec;
     if (!r || e->rstate != REC_PAUSED) {
         g_mutex_unlock(&e->rlock);
-        cc_warn("resume: no recording is paused");
+        eng_warn("resume: no recording is paused");
         return CC_FAIL;
     }
     GstClockTime now = gst_clock_get_time(r->clock);
@@ -1046,7 +1041,7 @@ REresult record_resume(Engine *e)
     r->audio_discont = true;
     e->rstate = REC_RUNNING;
     g_mutex_unlock(&e->rlock);
-    cc_info("recording resumed");
+    eng_info("recording resumed");
     return CC_OK;
 }
 
@@ -1060,10 +1055,10 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
         if (by_engine)
             return CC_FAIL;
         if (ended) {
-            cc_info("stop: the recording had already ended");
+            eng_info("stop: the recording had already ended");
             return CC_OK;
         }
-        cc_warn("stop: nothing is recording");
+        eng_warn("stop: nothing is recording");
         return CC_FAIL;
     }
     if (e->rstate == REC_STOPPING) {
@@ -1091,7 +1086,7 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
     bool failed = r->failed;
     g_mutex_unlock(&e->rlock);
     if (!clean && !failed)
-        cc_warn("recording did not drain in time; the file may lack its last moments");
+        eng_warn("recording did not drain in time; the file may lack its last moments");
 
     gst_element_set_state(r->pipeline, GST_STATE_NULL);
     events_destroy_source_sync(e, r->bus_src);
@@ -1107,7 +1102,7 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
     g_cond_broadcast(&e->rcond);
     g_mutex_unlock(&e->rlock);
 
-    cc_info("recording finished: %s, %.3f s%s", r->path ? r->path : (r->seg_dir ? r->seg_dir : "RTP"),
+    eng_info("recording finished: %s, %.3f s%s", r->path ? r->path : (r->seg_dir ? r->seg_dir : "RTP"),
             (double)r->media / GST_SECOND, clean ? "" : " (after an error)");
     free_recording(r);
     return clean || by_engine ? CC_OK : CC_FAIL;

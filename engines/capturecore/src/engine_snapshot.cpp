@@ -18,7 +18,7 @@ bool write_file_durably(const char *path, const guint8 *data, gsize size)
     gchar *tmp = g_strdup_printf("%s.partXXXXXX", path);
     int fd = g_mkstemp(tmp);
     if (fd < 0) {
-        cc_warn("take_snapshot: cannot write in the folder of %s: %s", path, g_strerror(errno));
+        eng_warn("take_snapshot: cannot write in the folder of %s: %s", path, g_strerror(errno));
         g_free(tmp);
         return false;
     }
@@ -46,7 +46,7 @@ bool write_file_durably(const char *path, const guint8 *data, gsize size)
         saved = errno;
     }
     if (!ok) {
-        cc_warn("take_snapshot: writing %s failed: %s", path, g_strerror(saved));
+        eng_warn("take_snapshot: writing %s failed: %s", path, g_strerror(saved));
         g_unlink(tmp);
     }
     g_free(tmp);
@@ -98,18 +98,18 @@ void snapshot_frame_arrived(Engine *e, GstSample *sample)
 REresult snapshot_take(Engine *e)
 {
     if (!e->cap) {
-        cc_warn("take_snapshot: the engine is not prepared (call prepare first)");
+        eng_warn("take_snapshot: the engine is not prepared (call prepare first)");
         return CC_FAIL;
     }
     const char *path = e->s.snapshot_path;
     if (!path) {
-        cc_warn("take_snapshot: no output path set");
+        eng_warn("take_snapshot: no output path set");
         return CC_FAIL;
     }
     gchar *dir = g_path_get_dirname(path);
     bool dir_ok = g_file_test(dir, G_FILE_TEST_IS_DIR);
     if (!dir_ok)
-        cc_warn("take_snapshot: folder %s does not exist", dir);
+        eng_warn("take_snapshot: folder %s does not exist", dir);
     g_free(dir);
     if (!dir_ok)
         return CC_FAIL;
@@ -126,7 +126,7 @@ REresult snapshot_take(Engine *e)
         sample = gst_sample_ref(e->last_sample);
     g_mutex_unlock(&e->flock);
     if (!sample) {
-        cc_warn("take_snapshot: the video source delivers no frames");
+        eng_warn("take_snapshot: the video source delivers no frames");
         return CC_FAIL;
     }
 
@@ -137,7 +137,7 @@ REresult snapshot_take(Engine *e)
     gst_caps_unref(to);
     gst_sample_unref(sample);
     if (!pic) {
-        cc_warn("take_snapshot: encoding failed: %s", err ? err->message : "?");
+        eng_warn("take_snapshot: encoding failed: %s", err ? err->message : "?");
         g_clear_error(&err);
         return CC_FAIL;
     }
@@ -150,7 +150,7 @@ REresult snapshot_take(Engine *e)
     }
     gst_sample_unref(pic);
     if (ok)
-        cc_info("snapshot written: %s", path);
+        eng_info("snapshot written: %s", path);
     return ok ? CC_OK : CC_FAIL;
 }
 

@@ -102,7 +102,7 @@ bool device_opens(const char *path)
 {
     int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        cc_warn("camera %s does not open: %s", path, g_strerror(errno));
+        eng_warn("camera %s does not open: %s", path, g_strerror(errno));
         return false;
     }
     ::close(fd);
@@ -115,13 +115,13 @@ bool probe_device(const char *path, std::vector<Capability> &out)
         return false;
     GstElement *src = gst_element_factory_make("v4l2src", nullptr);
     if (!src) {
-        cc_warn("v4l2src is not available; cannot use camera %s", path);
+        eng_warn("v4l2src is not available; cannot use camera %s", path);
         return false;
     }
     g_object_set(src, "device", path, NULL);
     bool ok = false;
     if (gst_element_set_state(src, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        cc_warn("camera %s is not a usable capture device", path);
+        eng_warn("camera %s is not a usable capture device", path);
     } else {
         GstPad *pad = gst_element_get_static_pad(src, "src");
         if (pad) {
@@ -134,7 +134,7 @@ bool probe_device(const char *path, std::vector<Capability> &out)
         }
         ok = !out.empty();
         if (!ok)
-            cc_warn("camera %s offers no video format the engine can use", path);
+            eng_warn("camera %s offers no video format the engine can use", path);
     }
     gst_element_set_state(src, GST_STATE_NULL);
     gst_object_unref(src);
@@ -166,23 +166,9 @@ Capability choose(const Settings &s, const std::vector<Capability> &caps)
         if (distance(c, want) < distance(*best, want))
             best = &c;
     if (best->width != want.width || best->height != want.height || (want.fps && best->fps != want.fps))
-        cc_info("the source has no %dx%d@%d; using its nearest, %dx%d@%d", want.width, want.height, want.fps,
+        eng_info("the source has no %dx%d@%d; using its nearest, %dx%d@%d", want.width, want.height, want.fps,
                 best->width, best->height, best->fps);
     return *best;
-}
-
-GstElement *make(const char *factory, GstElement *bin)
-{
-    GstElement *el = gst_element_factory_make(factory, nullptr);
-    if (!el) {
-        cc_warn("GStreamer element %s is missing", factory);
-        return nullptr;
-    }
-    if (!gst_bin_add(GST_BIN(bin), el)) {
-        gst_object_unref(el);
-        return nullptr;
-    }
-    return el;
 }
 
 } // namespace
@@ -225,7 +211,7 @@ GstElement *source_create_bin(Engine *e, int *width, int *height, int *fps, bool
     bool pattern = source_is_pattern(e->s);
     gchar *path = pattern ? nullptr : source_device_path(e->s);
     if (!source_capabilities(e, caps)) {
-        cc_warn("camera %s cannot be used", path);
+        eng_warn("camera %s cannot be used", path);
         g_free(path);
         return nullptr;
     }
@@ -235,8 +221,8 @@ GstElement *source_create_bin(Engine *e, int *width, int *height, int *fps, bool
     GstElement *src = nullptr, *last = nullptr;
     bool ok = true;
     if (pattern) {
-        cc_info("video source: generated test pattern (no camera), %dx%d@%d", c.width, c.height, c.fps);
-        src = make("videotestsrc", bin);
+        eng_info("video source: generated test pattern (no camera), %dx%d@%d", c.width, c.height, c.fps);
+        src = eng_make(bin, "videotestsrc");
         if (src) {
             /* Moving colour bars: plainly synthetic, and changing every frame. */
             g_object_set(src, "is-live", TRUE, "horizontal-speed", 4, NULL);
@@ -244,12 +230,12 @@ GstElement *source_create_bin(Engine *e, int *width, int *height, int *fps, bool
         }
         last = src;
     } else {
-        cc_info("video source: camera %s, %dx%d@%d%s", path, c.width, c.height, c.fps,
+        eng_info("video source: camera %s, %dx%d@%d%s", path, c.width, c.height, c.fps,
                 c.raw ? "" : " (MJPEG)");
-        src = make("v4l2src", bin);
+        src = eng_make(bin, "v4l2src");
         if (src)
             g_object_set(src, "device", path, NULL);
-        GstElement *f = make("capsfilter", bin);
+        GstElement *f = eng_make(bin, "capsfilter");
         if (src && f) {
             GstCaps *fc = gst_caps_new_simple(c.raw ? "video/x-raw" : "image/jpeg", "width", G_TYPE_INT,
                                               c.width, "height", G_TYPE_INT, c.height, "framerate",
@@ -259,18 +245,18 @@ GstElement *source_create_bin(Engine *e, int *width, int *height, int *fps, bool
             ok = gst_element_link(src, f);
             last = f;
             if (ok && !c.raw) {
-                GstElement *dec = make("jpegdec", bin);
+                GstElement *dec = eng_make(bin, "jpegdec");
                 ok = dec && gst_element_link(last, dec);
                 last = dec;
             }
-            GstElement *conv = make("videoconvert", bin);
+            GstElement *conv = eng_make(bin, "videoconvert");
             ok = ok && conv && gst_element_link(last, conv);
             last = conv;
         } else {
             ok = false;
         }
     }
-    GstElement *filter = make("capsfilter", bin);
+    GstElement *filter = eng_make(bin, "capsfilter");
     if (ok && src && last && filter) {
         GstCaps *fc = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
                                           G_TYPE_INT, c.width, "height", G_TYPE_INT, c.height,
@@ -292,7 +278,7 @@ GstElement *source_create_bin(Engine *e, int *width, int *height, int *fps, bool
     }
     g_free(path);
     if (!ok) {
-        cc_warn("could not build the video source");
+        eng_warn("could not build the video source");
         gst_object_unref(bin);
         return nullptr;
     }

@@ -6,8 +6,7 @@
 
 #include <gst/gst.h>
 
-#define MC_LOG(...) g_message("mediacore: " __VA_ARGS__)
-#define MC_WARN(...) g_warning("mediacore: " __VA_ARGS__)
+#include "engine_common.h"
 
 struct EnginePriv {
     PlayEngine* table;

@@ -66,7 +66,7 @@ static void set_flip_path(FlipPath* f)
             ok = ok && gst_pad_unlink(flip_out, f->sink_pad) &&
                  gst_ghost_pad_set_target(GST_GHOST_PAD(f->input), f->sink_pad);
         if (!ok)
-            MC_WARN("cannot %s the flip filter", f->on ? "put in" : "take out");
+            eng_warn("cannot %s the flip filter", f->on ? "put in" : "take out");
     }
     if (flip_in)
         gst_object_unref(flip_in);
@@ -117,7 +117,7 @@ GstElement* rotation_wrap_sink(EnginePriv* p, GstElement* sink)
     GstElement* flip = gst_element_factory_make("videoflip", nullptr);
     GstPad* sink_pad = gst_element_get_static_pad(sink, "sink");
     if (!flip || !sink_pad) {
-        MC_WARN("videoflip is not available: no rotation");
+        eng_warn("videoflip is not available: no rotation");
         if (flip)
             gst_object_unref(gst_object_ref_sink(flip));
         if (sink_pad)
@@ -128,7 +128,7 @@ GstElement* rotation_wrap_sink(EnginePriv* p, GstElement* sink)
     gst_bin_add_many(GST_BIN(bin), flip, sink, nullptr);
     GstPad* input = gst_ghost_pad_new("sink", sink_pad);
     if (!input || !gst_element_add_pad(bin, input)) {
-        MC_WARN("cannot put the flip filter before the video sink: no rotation");
+        eng_warn("cannot put the flip filter before the video sink: no rotation");
         gst_object_unref(sink_pad);
         gst_bin_remove(GST_BIN(bin), sink);
         gst_object_unref(bin);

@@ -120,7 +120,7 @@ static gboolean probe_sink(const char* factory)
     xcb_destroy_window(x.conn, win);
     xcb_flush(x.conn);
     xcb_disconnect(x.conn);
-    MC_LOG("%s %s on this display", factory, ok ? "works" : "does not work");
+    eng_info("%s %s on this display", factory, ok ? "works" : "does not work");
     return ok;
 }
 
@@ -216,7 +216,7 @@ GstElement* sinks_make_video_sink(const gchar* name)
     GstElement* sink = gst_element_factory_make(name, nullptr);
     if (!sink) {
         sink = sinks_fallback_video_sink();
-        MC_LOG("video sink '%s' does not exist here, using '%s'", name,
+        eng_info("video sink '%s' does not exist here, using '%s'", name,
                sink ? GST_OBJECT_NAME(gst_element_get_factory(sink)) : "none");
     }
     if (sink && is_factory(sink, "xvimagesink"))
@@ -230,7 +230,7 @@ GstElement* sinks_make_audio_sink(const gchar* name)
     GstElement* sink = gst_element_factory_make(name, nullptr);
     if (!sink) {
         sink = gst_element_factory_make("autoaudiosink", nullptr);
-        MC_LOG("audio sink '%s' does not exist here, using 'autoaudiosink'", name);
+        eng_info("audio sink '%s' does not exist here, using 'autoaudiosink'", name);
     }
     sync_fake_sink(sink);
     return sink;
@@ -376,7 +376,7 @@ static gpointer gl_share_main(gpointer data)
     GstGLContext* context = display ? gst_gl_context_new(display) : nullptr;
     GError* err = nullptr;
     if (context && !gst_gl_context_create(context, nullptr, &err)) {
-        MC_LOG("no GL context prepared: %s", err ? err->message : "unknown reason");
+        eng_info("no GL context prepared: %s", err ? err->message : "unknown reason");
         g_clear_error(&err);
         gst_clear_object(&context);
         if (g_atomic_pointer_compare_and_exchange(&failed_gl_display, nullptr, display))

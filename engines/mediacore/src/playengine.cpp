@@ -37,7 +37,7 @@ static gboolean ensure_gst(void)
         GError* err = nullptr;
         ok = gst_init_check(nullptr, nullptr, &err);
         if (!ok) {
-            MC_WARN("cannot initialise GStreamer: %s", err ? err->message : "unknown error");
+            eng_warn("cannot initialise GStreamer: %s", err ? err->message : "unknown error");
             g_clear_error(&err);
         }
         g_once_init_leave(&once, 1);
@@ -91,17 +91,12 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
             emit_event(p, EVENT_ID_EOS, nullptr);
         break;
     case GST_MESSAGE_ERROR: {
-        GError* err = nullptr;
-        gchar* dbg = nullptr;
-        gst_message_parse_error(msg, &err, &dbg);
-        MC_WARN("error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)),
-                err ? err->message : "?", dbg ? dbg : "");
+        GError* err = eng_bus_error(msg, "playback");
         gchar* text = first_error_text(p, err ? err->message : "unknown error");
         if (text)
             emit_event(p, EVENT_ID_ERROR, text);
         g_free(text);
         g_clear_error(&err);
-        g_free(dbg);
         break;
     }
     case GST_MESSAGE_STATE_CHANGED:
@@ -260,7 +255,7 @@ PlayEngineResult engine_wait_state(EnginePriv* p, GstState target, gboolean load
             return PLAYENGINE_FAILURE;
         const gint64 now = g_get_monotonic_time();
         if (now > deadline) {
-            MC_WARN("state change to %s timed out", gst_element_state_get_name(target));
+            eng_warn("state change to %s timed out", gst_element_state_get_name(target));
             return PLAYENGINE_ERROR_TIMEOUT;
         }
         if (loading && now >= next_check) {
@@ -383,7 +378,7 @@ static gboolean replace_gl_sink(EnginePriv* p)
     GstElement* other = sinks_fallback_video_sink();
     if (!other)
         return FALSE;
-    MC_LOG("glimagesink cannot draw on this display, using %s",
+    eng_info("glimagesink cannot draw on this display, using %s",
            GST_OBJECT_NAME(gst_element_get_factory(other)));
     install_video_sink(p, other);
     return TRUE;
@@ -405,7 +400,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     if (!uri)
         g_object_get(p->playbin, "uri", &uri, nullptr);
     if (!uri) {
-        MC_WARN("no file set");
+        eng_warn("no file set");
         return PLAYENGINE_FAILURE;
     }
 
@@ -436,7 +431,7 @@ static PlayEngineResult change_state(EnginePriv* p, GstState target)
     if (load)
         set_loading(p, FALSE);
     if (res != PLAYENGINE_SUCCESS) {
-        MC_WARN("cannot reach %s", gst_element_state_get_name(target));
+        eng_warn("cannot reach %s", gst_element_state_get_name(target));
         if (load) {
             /* Going to NULL flushes the bus: let the event thread take the
              * error first, so the caller hears why. The state change can fail
@@ -473,7 +468,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
 {
     GstState cur = engine_current_state(p);
     if (cur < GST_STATE_PAUSED) {
-        MC_WARN("seek: no file loaded");
+        eng_warn("seek: no file loaded");
         return PLAYENGINE_FAILURE;
     }
     int flags = GST_SEEK_FLAG_FLUSH;
@@ -489,7 +484,7 @@ static PlayEngineResult do_seek(EnginePriv* p, gdouble rate, guint64 position, g
         ok = gst_element_seek(p->playbin, rate, GST_FORMAT_TIME, (GstSeekFlags)flags,
                               GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET, (gint64)position);
     if (!ok) {
-        MC_WARN("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
+        eng_warn("seek to %" GST_TIME_FORMAT " at rate %g refused", GST_TIME_ARGS(position), rate);
         return PLAYENGINE_FAILURE;
     }
     end_watch_reset(p);
@@ -619,7 +614,7 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
         GError* err = nullptr;
         uri = gst_filename_to_uri(file, &err);
         if (!uri) {
-            MC_WARN("cannot make a URI of '%s': %s", file, err ? err->message : "?");
+            eng_warn("cannot make a URI of '%s': %s", file, err ? err->message : "?");
             g_clear_error(&err);
             return PLAYENGINE_ERROR_BAD_PARAM;
         }
@@ -639,7 +634,7 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
     g_object_get(p->playbin, "flags", &flags, nullptr);
     g_object_set(p->playbin, "uri", uri, "suburi", nullptr, "flags", flags | PLAY_FLAG_TEXT,
                  "current-video", -1, "current-audio", -1, "current-text", -1, nullptr);
-    MC_LOG("file %s", uri);
+    eng_info("file %s", uri);
     g_free(uri);
     return PLAYENGINE_SUCCESS;
 }
@@ -672,7 +667,7 @@ static PlayEngineResult op_stop(PlayEngineHandle h)
     clear_text(p);
     release_caller_buffers(p);
     if (ret == GST_STATE_CHANGE_FAILURE) {
-        MC_WARN("stop failed");
+        eng_warn("stop failed");
         return PLAYENGINE_FAILURE;
     }
     return PLAYENGINE_SUCCESS;
@@ -936,7 +931,7 @@ static PlayEngineResult op_get_video_thumbnail(PlayEngineHandle h, gint seconds,
     memset(info, 0, sizeof *info);
     GstState cur = engine_current_state(p);
     if (cur < GST_STATE_PAUSED) {
-        MC_WARN("thumbnail: no file loaded");
+        eng_warn("thumbnail: no file loaded");
         return PLAYENGINE_FAILURE;
     }
     if (query_n(p, "n-video") < 1)
@@ -959,7 +954,7 @@ static PlayEngineResult op_get_video_thumbnail(PlayEngineHandle h, gint seconds,
     g_signal_emit_by_name(p->playbin, "convert-sample", caps, &sample);
     gst_caps_unref(caps);
     if (!sample) {
-        MC_WARN("thumbnail: no frame at %d s", seconds);
+        eng_warn("thumbnail: no frame at %d s", seconds);
         return PLAYENGINE_FAILURE;
     }
     res = PLAYENGINE_FAILURE;
@@ -988,7 +983,7 @@ static PlayEngineResult op_get_video_thumbnail(PlayEngineHandle h, gint seconds,
     gst_sample_unref(sample);
     /* Taking a picture does not move playback: go back to where it was. */
     if (do_seek(p, p->rate, (guint64)before, TRUE) != PLAYENGINE_SUCCESS)
-        MC_WARN("thumbnail: cannot return to %" GST_TIME_FORMAT, GST_TIME_ARGS(before));
+        eng_warn("thumbnail: cannot return to %" GST_TIME_FORMAT, GST_TIME_ARGS(before));
     return res;
 }
 
@@ -1096,7 +1091,7 @@ static PlayEngineResult op_get_display_area(PlayEngineHandle h, DisplayArea* are
 static gboolean pipeline_idle(EnginePriv* p)
 {
     if (engine_current_state(p) > GST_STATE_READY) {
-        MC_WARN("sinks can only be changed while nothing is loaded");
+        eng_warn("sinks can only be changed while nothing is loaded");
         return FALSE;
     }
     return TRUE;
@@ -1113,7 +1108,7 @@ static PlayEngineResult op_set_text_sink(PlayEngineHandle h, const gchar* name)
     } else if (name) {
         sink = gst_element_factory_make(name, nullptr);
         if (!sink) {
-            MC_WARN("text sink '%s' does not exist here", name);
+            eng_warn("text sink '%s' does not exist here", name);
             return PLAYENGINE_ERROR_BAD_PARAM;
         }
     }
@@ -1168,7 +1163,7 @@ static PlayEngineResult op_set_visual(PlayEngineHandle h, const gchar* name)
     }
     GstElement* vis = gst_element_factory_make(name, nullptr);
     if (!vis) {
-        MC_WARN("visualisation '%s' does not exist here", name);
+        eng_warn("visualisation '%s' does not exist here", name);
         return PLAYENGINE_ERROR_BAD_PARAM;
     }
     g_object_set(p->playbin, "vis-plugin", vis, "flags", flags | PLAY_FLAG_VIS, nullptr);
@@ -1187,7 +1182,7 @@ static PlayEngineResult op_set_subtitle_uri(PlayEngineHandle h, const gchar* pat
         uri = g_strdup(path);
     } else {
         if (!g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
-            MC_WARN("subtitle file '%s' not found", path);
+            eng_warn("subtitle file '%s' not found", path);
             return PLAYENGINE_ERROR_BAD_PARAM;
         }
         uri = gst_filename_to_uri(path, nullptr);
@@ -1400,7 +1395,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
 
     p->playbin = gst_element_factory_make("playbin", nullptr);
     if (!p->playbin) {
-        MC_WARN("playbin is not available");
+        eng_warn("playbin is not available");
         free_priv(p);
         return nullptr;
     }
@@ -1419,7 +1414,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
     GError* err = nullptr;
     p->bus_thread = g_thread_try_new("mediacore-bus", bus_thread_main, p, &err);
     if (!p->bus_thread) {
-        MC_WARN("cannot start the event thread: %s", err ? err->message : "?");
+        eng_warn("cannot start the event thread: %s", err ? err->message : "?");
         g_clear_error(&err);
         gst_bus_set_sync_handler(p->bus, nullptr, nullptr, nullptr);
         free_priv(p);
@@ -1446,7 +1441,7 @@ extern "C" __attribute__((visibility("default"))) void play_engine_destroy(PlayE
     if (p->bus_thread == g_thread_self()) {
         /* Freeing now would pull the engine from under the running event
          * thread: stopped and left to end by itself instead. */
-        MC_WARN("engine destroyed from its own event handler: not freed");
+        eng_warn("engine destroyed from its own event handler: not freed");
         g_thread_unref(p->bus_thread);
         return;
     }
