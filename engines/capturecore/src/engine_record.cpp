@@ -2,12 +2,11 @@
  * sound from a small audio capture pipeline), with timestamps rewritten so
  * the file starts at zero and pauses leave neither gaps nor frozen frames.
  * Being a separate, non-live pipeline, it can be drained with EOS and
- * finalised without disturbing the preview, and its errors stay its own. */
-#include "engine_private.h"
+ * finalised without disturbing the preview, and its errors stay its own.
+ * An encoder that does not start hands the recording to the next one. */
+#include "engine_record.h"
 
-#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
-#include <gst/tag/tag.h>
 #include <glib/gstdio.h>
 #include <string.h>
 #include <fcntl.h>
@@ -17,179 +16,60 @@
 #include <cmath>
 
 namespace cc {
-
 namespace {
-
-struct VideoCodec {
-    REuint32 code;
-    const char *name, *encoder, *parser, *caps;
-};
-
-const VideoCodec kVideo[] = {
-    {1, "H.264", "x264enc", "h264parse", "video/x-h264"},
-    {2, "MPEG-4", "avenc_mpeg4", "mpeg4videoparse", "video/mpeg, mpegversion=(int)4, systemstream=(boolean)false"},
-    {3, "H.263", "avenc_h263", "h263parse", "video/x-h263, variant=(string)itu"},
-    /* Encoded with libavcodec directly (engine_mpeg2.cpp). */
-    {4, "MPEG-2", nullptr, "mpegvideoparse", "video/mpeg, mpegversion=(int)2, systemstream=(boolean)false"},
-};
-
-/* alt_muxer writes the same kind of file for streams the first one refuses. */
-struct Container {
-    REuint32 code;
-    const char *name, *muxer, *alt_muxer;
-};
-
-const Container kContainers[] = {
-    /* mp4mux takes no H.263; an ISO file of the 3GPP brand does. */
-    {0, "MP4", "mp4mux", "3gppmux"}, {1, "MOV", "qtmux", nullptr}, {2, "MKV", "matroskamux", nullptr},
-    {3, "AVI", "avimux", nullptr},   {4, "FLV", "flvmux", nullptr}, {5, "TS", "mpegtsmux", nullptr},
-};
-
-struct AudioCodec {
-    const char *name, *encoder, *parser, *caps;
-};
-
-const AudioCodec kAac = {"AAC", "avenc_aac", "aacparse", "audio/mpeg, mpegversion=(int)4"};
-const AudioCodec kMp3 = {"MP3", "lamemp3enc", "mpegaudioparse", "audio/mpeg, mpegversion=(int)1, layer=(int)3"};
-
-/* H.263 takes only these picture sizes. */
-const int kH263Sizes[][2] = {{1408, 1152}, {704, 576}, {352, 288}, {176, 144}, {128, 96}};
-
-const VideoCodec *video_codec(REuint32 type)
-{
-    if (type == 0)
-        type = 1;
-    for (const auto &c : kVideo)
-        if (c.code == type)
-            return &c;
-    return nullptr;
-}
-
-const Container *container(REuint32 code)
-{
-    for (const auto &c : kContainers)
-        if (c.code == code)
-            return &c;
-    return nullptr;
-}
-
-/* Whether a muxer's request pads take the given stream. */
-bool muxer_takes(const char *muxer, const char *caps_str)
-{
-    GstElementFactory *f = gst_element_factory_find(muxer);
-    if (!f)
-        return false;
-    GstCaps *want = gst_caps_from_string(caps_str);
-    bool ok = false;
-    for (const GList *l = gst_element_factory_get_static_pad_templates(f); l && !ok; l = l->next) {
-        GstStaticPadTemplate *t = static_cast<GstStaticPadTemplate *>(l->data);
-        if (t->direction != GST_PAD_SINK)
-            continue;
-        GstCaps *tc = gst_static_pad_template_get_caps(t);
-        ok = want && gst_caps_can_intersect(tc, want);
-        gst_caps_unref(tc);
-    }
-    if (want)
-        gst_caps_unref(want);
-    gst_object_unref(f);
-    return ok;
-}
-
-/* The container's muxer that takes this video, or null when none does. */
-const char *muxer_for(const Container *ct, const VideoCodec *vc)
-{
-    if (muxer_takes(ct->muxer, vc->caps))
-        return ct->muxer;
-    if (ct->alt_muxer && muxer_takes(ct->alt_muxer, vc->caps))
-        return ct->alt_muxer;
-    return nullptr;
-}
-
-} // namespace
-
-struct Recording {
-    Engine *e = nullptr;
-    guint gen = 0;
-    GstElement *pipeline = nullptr;
-    GstElement *vsrc = nullptr;
-    GstElement *asrc = nullptr;
-    GstElement *audio_pipe = nullptr;
-    GSource *bus_src = nullptr;
-    GSource *audio_bus_src = nullptr;
-    GSource *size_timer = nullptr;
-
-    gchar *path = nullptr; /* single file, or null */
-    gchar *seg_dir = nullptr, *seg_stem = nullptr;
-    bool split = false;
-    guint count = 0;
-    guint64 max_size = 0;
-    guint64 max_dur = 0; /* ns, 0 = none */
-    bool created_file = false;
-
-    GstClock *clock = nullptr;
-    GstClockTime base = 0;
-    GstClockTime t0 = GST_CLOCK_TIME_NONE;
-    GstClockTime pause_start = 0, paused_total = 0, resume_abs = 0;
-    GstClockTime last_vpts = GST_CLOCK_TIME_NONE, last_apts = GST_CLOCK_TIME_NONE;
-    GstClockTime media = 0;
-    GstClockTime cut = GST_CLOCK_TIME_NONE; /* nothing from here on is kept */
-    GstClockTime frame_dur = 0;
-    bool audio_discont = false;
-    bool eos = false, failed = false, limit_hit = false;
-    guint64 max_queue = 0;
-    bool warned_drop = false;
-    guint64 frames = 0;
-    guint64 size_seen = 0;
-    gint64 size_seen_at = 0;
-    double byte_rate = 0;
-};
-
-namespace {
-
-bool link_to_mux(GstElement *from, GstElement *mux, bool video, bool splitmux)
-{
-    if (!splitmux)
-        return gst_element_link(from, mux);
-    GstPad *sink = gst_element_request_pad_simple(mux, video ? "video" : "audio_%u");
-    GstPad *src = gst_element_get_static_pad(from, "src");
-    bool ok = sink && src && gst_pad_link(src, sink) == GST_PAD_LINK_OK;
-    if (src)
-        gst_object_unref(src);
-    if (sink)
-        gst_object_unref(sink); /* the element keeps its request pad */
-    return ok;
-}
 
 void free_recording(Recording *r)
 {
     if (!r)
         return;
-    if (r->pipeline)
-        gst_object_unref(r->pipeline);
     if (r->audio_pipe)
         gst_object_unref(r->audio_pipe);
     if (r->clock)
         gst_object_unref(r->clock);
+    if (r->vcaps)
+        gst_caps_unref(r->vcaps);
     g_free(r->path);
     g_free(r->seg_dir);
     g_free(r->seg_stem);
     delete r;
 }
 
-/* Tears down a recording that never became the engine's current one. */
-void discard(Engine *e, Recording *r)
+/* Stops and releases the recording pipeline and what watches it. */
+void drop_pipeline(Recording *r)
+{
+    if (r->pipeline)
+        gst_element_set_state(r->pipeline, GST_STATE_NULL);
+    events_destroy_source_sync(r->e, r->bus_src);
+    events_destroy_source_sync(r->e, r->enc_timer);
+    if (r->pipeline)
+        gst_object_unref(r->pipeline);
+    r->bus_src = r->enc_timer = nullptr;
+    r->pipeline = r->vsrc = r->asrc = r->enc = nullptr;
+}
+
+/* Stops what runs beside the recording pipeline: the sound capture and the size check. */
+void stop_helpers(Recording *r)
 {
     if (r->audio_pipe)
         gst_element_set_state(r->audio_pipe, GST_STATE_NULL);
-    if (r->pipeline)
-        gst_element_set_state(r->pipeline, GST_STATE_NULL);
-    events_destroy_source_sync(e, r->bus_src);
-    events_destroy_source_sync(e, r->audio_bus_src);
-    events_destroy_source_sync(e, r->size_timer);
-    r->bus_src = r->audio_bus_src = r->size_timer = nullptr;
+    events_destroy_source_sync(r->e, r->audio_bus_src);
+    events_destroy_source_sync(r->e, r->size_timer);
+    r->audio_bus_src = r->size_timer = nullptr;
+}
+
+/* Tears down a recording that never became the engine's current one. */
+void discard(Recording *r)
+{
+    stop_helpers(r);
+    drop_pipeline(r);
     if (r->created_file && r->path)
         g_unlink(r->path);
     free_recording(r);
+}
+
+const char *record_target(const Recording *r)
+{
+    return r->path ? r->path : (r->seg_dir ? r->seg_dir : r->e->s.rtp_host);
 }
 
 void post_limit(Recording *r, REuint32 code)
@@ -200,6 +80,158 @@ void post_limit(Recording *r, REuint32 code)
         return;
     r->limit_hit = true;
     events_post_finish(e, code, r->gen);
+}
+
+/* Sound capture failed: the recording goes on without it.  The muxer waits
+ * for every stream; ending this one lets video go on. */
+void end_sound(Recording *r)
+{
+    g_mutex_lock(&r->e->rlock);
+    r->audio_ended = true;
+    GstElement *asrc = r->asrc && !r->switching ? GST_ELEMENT(gst_object_ref(r->asrc)) : nullptr;
+    g_mutex_unlock(&r->e->rlock);
+    if (asrc) {
+        gst_app_src_end_of_stream(GST_APP_SRC(asrc));
+        gst_object_unref(asrc);
+    }
+}
+
+gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data);
+gboolean on_encoder_watch(gpointer data);
+
+bool has_next_encoder(const Recording *r)
+{
+    return r->enc_index + 1 < r->encoders.size();
+}
+
+/* Drops the current encoder for this recording, with one log line. */
+void next_encoder(Recording *r, const char *why)
+{
+    eng_warn("video encoder %s %s; recording with %s", encoder_name(r->encoders[r->enc_index]), why,
+             encoder_name(r->encoders[r->enc_index + 1]));
+    drop_pipeline(r);
+    r->enc_index++;
+}
+
+/* Takes the first error off the pipeline's bus: its source and text, or null. */
+gchar *take_error(GstElement *pipeline)
+{
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *msg = bus ? gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR) : nullptr;
+    gchar *text = nullptr;
+    if (msg) {
+        GError *err = nullptr;
+        gst_message_parse_error(msg, &err, nullptr);
+        text = g_strdup_printf("%s: %s", GST_MESSAGE_SRC_NAME(msg), err ? err->message : "?");
+        g_clear_error(&err);
+        gst_message_unref(msg);
+    }
+    if (bus)
+        gst_object_unref(bus);
+    return text;
+}
+
+/* Builds the recording pipeline with the current encoder and starts it; an
+ * encoder that cannot be set up or refuses to start gives way to the next.
+ * On failure the caller drops what was built. */
+bool start_pipeline(Recording *r)
+{
+    for (;;) {
+        bool built = build_recording(r);
+        if (built && gst_element_set_state(r->pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
+            break;
+        /* An element whose state change failed keeps that as its last answer. */
+        bool refused = r->enc && gst_element_get_state(r->enc, nullptr, nullptr, 0) == GST_STATE_CHANGE_FAILURE;
+        gchar *err = r->pipeline ? take_error(r->pipeline) : nullptr;
+        bool retry = (refused || !built) && has_next_encoder(r);
+        if (retry) {
+            gchar *why = g_strdup_printf("does not start (%s)", err ? err : "it cannot be set up");
+            next_encoder(r, why);
+            g_free(why);
+        } else if (built) {
+            eng_warn("cannot open %s%s%s", record_target(r), err ? ": " : "", err ? err : "");
+        }
+        g_free(err);
+        if (!retry)
+            return false;
+    }
+    r->bus_src = events_add_bus_watch(r->e, r->pipeline, on_rec_bus, r, nullptr);
+    if (has_next_encoder(r))
+        r->enc_timer = events_add_timer(r->e, 100, on_encoder_watch, r);
+    return r->bus_src != nullptr;
+}
+
+/* The new encoder's first frame starts the file anew: what went into the
+ * failed one is lost.  Caller holds rlock. */
+void restart_timeline(Recording *r)
+{
+    r->t0 = r->last_vpts = r->last_apts = r->cut = GST_CLOCK_TIME_NONE;
+    r->paused_total = r->resume_abs = 0;
+    r->media = 0;
+    r->frames = 0;
+    r->size_seen = 0;
+    r->size_seen_at = 0;
+    r->warned_drop = false;
+}
+
+/* Hands the running recording to the next encoder, on the bus thread, onto
+ * the same file.  False when the recording is being stopped. */
+bool switch_encoder(Recording *r, const char *why)
+{
+    Engine *e = r->e;
+    g_mutex_lock(&e->rlock);
+    r->switching = e->rec == r && e->rstate != REC_STOPPING;
+    if (r->switching)
+        restart_timeline(r);
+    g_mutex_unlock(&e->rlock);
+    if (!r->switching)
+        return false;
+    next_encoder(r, why);
+    bool ok = start_pipeline(r);
+    if (!ok)
+        drop_pipeline(r);
+    g_mutex_lock(&e->rlock);
+    r->failed = !ok;
+    r->switching = false;
+    g_cond_broadcast(&e->rcond);
+    g_mutex_unlock(&e->rlock);
+    if (!ok)
+        events_post_finish(e, RE_EVENT_ERROR, r->gen);
+    return true;
+}
+
+/* An encoder that has taken frames for 2 s without giving one has failed to
+ * start; a pause is no silence. */
+gboolean on_encoder_watch(gpointer data)
+{
+    Recording *r = static_cast<Recording *>(data);
+    if (g_atomic_int_get(&r->enc_out))
+        return G_SOURCE_REMOVE;
+    gint64 now = g_get_monotonic_time();
+    g_mutex_lock(&r->e->rlock);
+    if (r->e->rstate == REC_PAUSED && r->enc_fed_at)
+        r->enc_fed_at = now;
+    bool silent = r->enc_fed_at && now - r->enc_fed_at >= 2 * G_USEC_PER_SEC;
+    g_mutex_unlock(&r->e->rlock);
+    return silent && switch_encoder(r, "gives no frame within 2 s") ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+/* An error before the encoder's first frame, from the encoder or from the
+ * source feeding it (where an encoder that refuses the pictures shows as a
+ * failed flow), fails the encoder when another is left to try. */
+bool encoder_failed(Recording *r, GstMessage *msg)
+{
+    GstObject *src = GST_MESSAGE_SRC(msg);
+    if (g_atomic_int_get(&r->enc_out) || !has_next_encoder(r) || !r->enc || !src ||
+        !(src == GST_OBJECT(r->vsrc) || gst_object_has_as_ancestor(src, GST_OBJECT(r->enc))))
+        return false;
+    GError *err = nullptr;
+    gst_message_parse_error(msg, &err, nullptr);
+    gchar *why = g_strdup_printf("fails before its first frame (%s)", err ? err->message : "?");
+    bool switched = switch_encoder(r, why);
+    g_free(why);
+    g_clear_error(&err);
+    return switched;
 }
 
 gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data)
@@ -214,6 +246,8 @@ gboolean on_rec_bus(GstBus *, GstMessage *msg, gpointer data)
         g_mutex_unlock(&e->rlock);
         break;
     case GST_MESSAGE_ERROR: {
+        if (encoder_failed(r, msg))
+            break;
         GError *err = eng_bus_error(msg, "recording");
         g_clear_error(&err);
         g_mutex_lock(&e->rlock);
@@ -243,8 +277,7 @@ gboolean on_audio_bus(GstBus *, GstMessage *msg, gpointer data)
         eng_warn("audio capture failed (%s); the recording goes on without sound",
                 err ? err->message : "?");
         g_clear_error(&err);
-        /* The muxer waits for every stream; ending this one lets video go on. */
-        gst_app_src_end_of_stream(GST_APP_SRC(r->asrc));
+        end_sound(r);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -273,6 +306,8 @@ gboolean on_size_check(gpointer data)
     g_mutex_unlock(&r->e->rlock);
     return G_SOURCE_CONTINUE;
 }
+
+} // namespace
 
 gchar *on_format_location(GstElement *, guint fragment_id, GstSample *first, gpointer data)
 {
@@ -303,7 +338,7 @@ gchar *on_format_location(GstElement *, guint fragment_id, GstSample *first, gpo
     return full;
 }
 
-GstFlowReturn on_audio_sample(GstAppSink *sink, gpointer data);
+namespace {
 
 /* Timestamp of a capture-side buffer on the recording's timeline; false to drop it. */
 bool retime(Recording *r, GstClockTime abs, bool video, GstClockTime *out)
@@ -331,6 +366,8 @@ bool retime(Recording *r, GstClockTime abs, bool video, GstClockTime *out)
     *out = t;
     return true;
 }
+
+} // namespace
 
 GstFlowReturn on_audio_sample(GstAppSink *sink, gpointer data)
 {
@@ -367,7 +404,7 @@ GstFlowReturn on_audio_sample(GstAppSink *sink, gpointer data)
     GstElement *asrc = nullptr;
     bool discont = false;
     g_mutex_lock(&e->rlock);
-    if (e->rec == r && e->rstate == REC_RUNNING && retime(r, r->base + rt, false, &out)) {
+    if (e->rec == r && e->rstate == REC_RUNNING && !r->switching && retime(r, r->base + rt, false, &out)) {
         r->last_apts = out;
         discont = r->audio_discont;
         r->audio_discont = false;
@@ -387,404 +424,23 @@ GstFlowReturn on_audio_sample(GstAppSink *sink, gpointer data)
     return GST_FLOW_OK;
 }
 
-/* The libav encoders of GStreamer 1.22.0 emit buffers without timestamps.
- * Without B-frames each input frame gives one output frame in order, so the
- * input timestamps can be carried across. */
-struct TsCarry {
-    GMutex m;
-    GQueue q;
-};
+namespace {
 
-void ts_carry_free(gpointer data)
+/* Starts capturing sound for the recording; capture that does not start
+ * leaves the recording without sound. */
+bool start_sound(Recording *r, GstElement *src)
 {
-    TsCarry *c = static_cast<TsCarry *>(data);
-    g_queue_clear_full(&c->q, g_free);
-    g_mutex_clear(&c->m);
-    delete c;
-}
-
-GstPadProbeReturn ts_carry_in(GstPad *, GstPadProbeInfo *info, gpointer data)
-{
-    TsCarry *c = static_cast<TsCarry *>(data);
-    GstBuffer *b = GST_PAD_PROBE_INFO_BUFFER(info);
-    GstClockTime *t = g_new(GstClockTime, 2);
-    t[0] = GST_BUFFER_PTS(b);
-    t[1] = GST_BUFFER_DURATION(b);
-    g_mutex_lock(&c->m);
-    g_queue_push_tail(&c->q, t);
-    g_mutex_unlock(&c->m);
-    return GST_PAD_PROBE_OK;
-}
-
-GstPadProbeReturn ts_carry_out(GstPad *, GstPadProbeInfo *info, gpointer data)
-{
-    TsCarry *c = static_cast<TsCarry *>(data);
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        /* The encoder moves its segment 1000 hours ahead for timestamps it
-         * then fails to write; the input's zero-based segment matches the
-         * carried timestamps. */
-        GstEvent *ev = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(ev) == GST_EVENT_SEGMENT) {
-            GstSegment seg;
-            gst_segment_init(&seg, GST_FORMAT_TIME);
-            GstEvent *fixed = gst_event_new_segment(&seg);
-            gst_event_set_seqnum(fixed, gst_event_get_seqnum(ev));
-            gst_event_unref(ev);
-            GST_PAD_PROBE_INFO_DATA(info) = fixed;
-        }
-        return GST_PAD_PROBE_OK;
-    }
-    g_mutex_lock(&c->m);
-    GstClockTime *t = static_cast<GstClockTime *>(g_queue_pop_head(&c->q));
-    g_mutex_unlock(&c->m);
-    if (!t)
-        return GST_PAD_PROBE_OK;
-    /* What comes out is libav's "no timestamp" (2^63 ns), not NONE: replace it. */
-    GstBuffer *b = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_BUFFER_PTS(b) = t[0];
-    GST_BUFFER_DTS(b) = t[0];
-    if (!GST_BUFFER_DURATION_IS_VALID(b))
-        GST_BUFFER_DURATION(b) = t[1];
-    GST_PAD_PROBE_INFO_DATA(info) = b;
-    g_free(t);
-    return GST_PAD_PROBE_OK;
-}
-
-void add_ts_carry(GstElement *enc)
-{
-    TsCarry *c = new TsCarry();
-    g_mutex_init(&c->m);
-    g_queue_init(&c->q);
-    g_object_set_data_full(G_OBJECT(enc), "cc-ts-carry", c, ts_carry_free);
-    GstPad *in = gst_element_get_static_pad(enc, "sink");
-    GstPad *out = gst_element_get_static_pad(enc, "src");
-    if (in) {
-        gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_BUFFER, ts_carry_in, c, nullptr);
-        gst_object_unref(in);
-    }
-    if (out) {
-        gst_pad_add_probe(out, (GstPadProbeType)(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          ts_carry_out, c, nullptr);
-        gst_object_unref(out);
-    }
-}
-
-guint default_bitrate(int w, int h, int fps, const VideoCodec *vc)
-{
-    double bps = (double)w * h * MAX(fps, 1) * 0.1;
-    if (vc->code != 1)
-        bps *= 2; /* the older codecs need about twice as much for the same picture */
-    return (guint)CLAMP(bps, 64000.0, 50000000.0);
-}
-
-guint encoder_bitrate(const VideoCodec *vc, const Settings &s, int w, int h, int fps)
-{
-    return s.venc.bitRate ? s.venc.bitRate : default_bitrate(w, h, fps, vc);
-}
-
-/* A key frame every second by default: split points and seeking stay close. */
-guint key_interval(const Settings &s, int fps)
-{
-    return s.venc.IFrameIntervalMs ? MAX(1u, (guint)((guint64)s.venc.IFrameIntervalMs * fps / 1000))
-                                   : (guint)MAX(fps, 1);
-}
-
-void configure_encoder(GstElement *enc, const VideoCodec *vc, const Settings &s, int w, int h, int fps)
-{
-    guint bitrate = encoder_bitrate(vc, s, w, h, fps);
-    guint gop = key_interval(s, fps);
-    if (vc->code == 1) {
-        gst_util_set_object_arg(G_OBJECT(enc), "tune", "zerolatency");
-        gst_util_set_object_arg(G_OBJECT(enc), "speed-preset", "ultrafast");
-        g_object_set(enc, "bitrate", MAX(1u, bitrate / 1000), "key-int-max", gop, NULL);
-    } else {
-        g_object_set(enc, "bitrate", (glong)bitrate, "gop-size", (gint)gop, "max-bframes", 0, NULL);
-        add_ts_carry(enc);
-    }
-}
-
-void apply_output_settings(GstElement *mux, const Settings &s, bool mp4)
-{
-    const REOutputFileSettings &o = s.ofs;
-    if (mp4) {
-        if (o.interleaveMs)
-            g_object_set(mux, "interleave-time", (guint64)o.interleaveMs * GST_MSECOND, NULL);
-        if (o.movieTimeScale)
-            g_object_set(mux, "movie-timescale", (guint)o.movieTimeScale, NULL);
-        if (o.videoTimeScale)
-            g_object_set(mux, "trak-timescale", (guint)o.videoTimeScale, NULL);
-    }
-    if (!GST_IS_TAG_SETTER(mux))
-        return;
-    GstTagList *tags = gst_tag_list_new_empty();
-    if (o.rotation) {
-        gchar *orient = g_strdup_printf("rotate-%u", o.rotation);
-        gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_IMAGE_ORIENTATION, orient, NULL);
-        g_free(orient);
-    }
-    if (o.latitudex || o.longitudex) {
-        double lat = (double)(gint64)o.latitudex / 1e7, lon = (double)(gint64)o.longitudex / 1e7;
-        gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_GEO_LOCATION_LATITUDE, lat,
-                         GST_TAG_GEO_LOCATION_LONGITUDE, lon, NULL);
-    }
-    if (!gst_tag_list_is_empty(tags))
-        gst_tag_setter_merge_tags(GST_TAG_SETTER(mux), tags, GST_TAG_MERGE_REPLACE);
-    gst_tag_list_unref(tags);
-}
-
-/* Audio source for this recording, or null for none. */
-GstElement *make_audio_source(const Settings &s)
-{
-    if (s.audio_source == 1)
-        return nullptr;
-    if (s.audio_source == 2) {
-        GstElement *t = gst_element_factory_make("audiotestsrc", nullptr);
-        if (t) {
-            g_object_set(t, "is-live", TRUE, "volume", 0.3, NULL);
-            eng_info("audio source: test tone");
-        }
-        return t;
-    }
-    GstElement *src = nullptr;
-    if (source_probe_audio(&src)) {
-        eng_info("audio source: %s", GST_OBJECT_NAME(src));
-        return src;
-    }
-    eng_info("no audio capture device; recording without sound");
-    return nullptr;
-}
-
-/* The small live pipeline that captures sound for the recording, on the
- * capture pipeline's clock and base time so both streams share one timeline. */
-bool build_audio_capture(Recording *r, GstElement *src, int rate, int channels)
-{
-    Engine *e = r->e;
-    r->audio_pipe = gst_pipeline_new("capturecore-audio");
-    if (!r->audio_pipe || !gst_bin_add(GST_BIN(r->audio_pipe), src)) {
-        gst_object_unref(src);
+    if (!build_audio_capture(r, src))
         return false;
-    }
-    GstElement *conv = eng_make(r->audio_pipe, "audioconvert");
-    GstElement *res = eng_make(r->audio_pipe, "audioresample");
-    GstElement *filter = eng_make(r->audio_pipe, "capsfilter");
-    GstElement *sink = eng_make(r->audio_pipe, "appsink");
-    if (!link_chain({src, conv, res, filter, sink}))
+    r->audio_bus_src = events_add_bus_watch(r->e, r->audio_pipe, on_audio_bus, r, nullptr);
+    if (!r->audio_bus_src)
         return false;
-    GstCaps *c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
-                                     G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate,
-                                     "channels", G_TYPE_INT, channels, NULL);
-    g_object_set(filter, "caps", c, NULL);
-    gst_caps_unref(c);
-    g_object_set(sink, "sync", FALSE, "async", FALSE, NULL);
-    GstAppSinkCallbacks cbs = {};
-    cbs.new_sample = on_audio_sample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &cbs, r, nullptr);
-    gst_pipeline_use_clock(GST_PIPELINE(r->audio_pipe), r->clock);
-    gst_element_set_start_time(r->audio_pipe, GST_CLOCK_TIME_NONE);
-    gst_element_set_base_time(r->audio_pipe, r->base);
-    r->audio_bus_src = events_add_bus_watch(e, r->audio_pipe, on_audio_bus, r, nullptr);
-    return r->audio_bus_src != nullptr;
-}
-
-/* H.263 takes only fixed picture sizes: the largest that fits in w x h.
- * True when that differs from w x h. */
-bool h263_size(int *w, int *h)
-{
-    const int *best = kH263Sizes[4];
-    for (const auto &sz : kH263Sizes)
-        if (sz[0] <= *w && sz[1] <= *h) {
-            best = sz;
-            break;
-        }
-    bool differs = best[0] != *w || best[1] != *h;
-    *w = best[0];
-    *h = best[1];
-    return differs;
-}
-
-bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, GstCaps *vcaps)
-{
-    Engine *e = r->e;
-    const Settings &s = e->s;
-    GstStructure *vs = gst_caps_get_structure(vcaps, 0);
-    int w = 0, h = 0, fn = 30, fd = 1;
-    gst_structure_get_int(vs, "width", &w);
-    gst_structure_get_int(vs, "height", &h);
-    gst_structure_get_fraction(vs, "framerate", &fn, &fd);
-    int fps = fd > 0 ? MAX(1, (int)std::lround((double)fn / fd)) : 30;
-    r->frame_dur = gst_util_uint64_scale_int(GST_SECOND, fd > 0 ? fd : 1, fn > 0 ? fn : 30);
-    /* Two seconds of raw frames may wait for the encoder; beyond that frames
-     * are dropped rather than memory growing without bound. */
-    r->max_queue = (guint64)MAX(1, w) * MAX(1, h) * 3 / 2 * (guint64)fps * 2;
-
-    GstElement *p = r->pipeline = gst_pipeline_new("capturecore-record");
-    if (!p)
-        return false;
-    r->vsrc = eng_make(p, "appsrc", "video");
-    if (!r->vsrc)
-        return false;
-    g_object_set(r->vsrc, "caps", vcaps, "format", GST_FORMAT_TIME, "is-live", FALSE, "block", FALSE,
-                 "max-bytes", (guint64)0, NULL);
-
-    bool rtp = s.rtp_host && !r->split;
-    bool ts = r->split || rtp || ct->code == 5;
-    GstElement *conv = eng_make(p, "videoconvert");
-    GstElement *last = conv;
-    bool ok = link_chain({r->vsrc, conv});
-    GstElement *ifilter = eng_make(p, "capsfilter");
-    if (ifilter) {
-        GstCaps *c = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", NULL);
-        g_object_set(ifilter, "caps", c, NULL);
-        gst_caps_unref(c);
+    if (gst_element_set_state(r->audio_pipe, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        eng_warn("audio capture does not start; recording without sound");
+        gst_element_set_state(r->audio_pipe, GST_STATE_NULL);
+        end_sound(r);
     }
-    int rn = fn, rd = fd;
-    GstElement *rate = nullptr, *rf = nullptr;
-    bool convert_rate = vc->code == 4 && fd > 0 && mpeg2_rate(fn, fd, &rn, &rd);
-    if (convert_rate) {
-        /* MPEG-2 has a fixed set of frame rates: convert to the nearest. */
-        rate = eng_make(p, "videorate");
-        rf = eng_make(p, "capsfilter");
-        if (rf) {
-            GstCaps *c = gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, rn, rd, NULL);
-            g_object_set(rf, "caps", c, NULL);
-            gst_caps_unref(c);
-        }
-        fps = MAX(1, (int)std::lround((double)rn / rd));
-        eng_info("%s recording at %d/%d frames per second (the source gives %d/%d)", vc->name, rn, rd, fn, fd);
-    }
-    int tw = w, th = h;
-    if (ok && vc->code == 3 && h263_size(&tw, &th)) {
-        GstElement *scale = eng_make(p, "videoscale");
-        GstElement *f = eng_make(p, "capsfilter");
-        if (f) {
-            GstCaps *c = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, tw, "height", G_TYPE_INT,
-                                             th, NULL);
-            g_object_set(f, "caps", c, NULL);
-            gst_caps_unref(c);
-        }
-        ok = link_chain({last, scale, f});
-        last = f;
-        eng_info("%s recording scaled from %dx%d to %dx%d", vc->name, w, h, tw, th);
-    }
-    if (ok && convert_rate) {
-        ok = link_chain({last, rate, rf});
-        last = rf;
-    }
-    GstElement *parse = eng_make(p, vc->parser);
-    if (vc->code == 4) {
-        GstElement *in = nullptr, *out = nullptr;
-        ok = ok && mpeg2_add_encoder(p, tw, th, rn, rd, encoder_bitrate(vc, s, tw, th, fps), key_interval(s, fps),
-                                     &in, &out) &&
-             link_chain({last, ifilter, in}) && link_chain({out, parse});
-    } else {
-        GstElement *enc = eng_make(p, vc->encoder);
-        ok = ok && link_chain({last, ifilter, enc, parse});
-        if (ok)
-            configure_encoder(enc, vc, s, tw, th, fps);
-    }
-    if (!ok)
-        return false;
-    if (vc->code == 1 && ts)
-        g_object_set(parse, "config-interval", -1, NULL); /* SPS/PPS before every key frame */
-
-    GstElement *mux = nullptr;
-    if (r->split) {
-        mux = eng_make(p, "splitmuxsink");
-        if (!mux)
-            return false;
-        /* Muxing adds a few percent to what the splitter counts. */
-        guint64 seg = MAX((guint64)64 * 1024, r->max_size / 10 * 9);
-        g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, NULL);
-        g_signal_connect(mux, "format-location-full", G_CALLBACK(on_format_location), r);
-    } else {
-        mux = eng_make(p, ts ? "mpegtsmux" : muxer_for(ct, vc));
-        if (!mux)
-            return false;
-        bool mp4 = ct->code <= 1 && !ts;
-        if (mp4) {
-            /* Keep the index in reserved space at the head of the file and
-             * refresh it every second, so a crash loses at most that much. */
-            guint64 reserve_s = s.max_duration_us ? MAX((guint64)10, s.max_duration_us / G_USEC_PER_SEC + 2) : 3600;
-            if (r->max_size)
-                reserve_s = MIN(reserve_s, MAX((guint64)10, r->max_size / 16 / 1100));
-            g_object_set(mux, "reserved-max-duration", reserve_s * GST_SECOND, "reserved-moov-update-period",
-                         GST_SECOND, NULL);
-        }
-        if (ct->code == 4 && !ts) {
-            /* Otherwise the header claims 24 hours until it is rewritten at
-             * the end, which a killed recording never reaches; players then
-             * take the duration from the last tag. */
-            g_object_set(mux, "streamable", TRUE, NULL);
-        }
-        apply_output_settings(mux, s, mp4);
-        GstElement *sink = nullptr;
-        if (rtp) {
-            g_object_set(mux, "alignment", 7, NULL);
-            GstElement *pay = eng_make(p, "rtpmp2tpay");
-            sink = eng_make(p, "udpsink");
-            if (sink)
-                g_object_set(sink, "host", s.rtp_host, "port", (gint)s.rtp_port, "sync", FALSE, "async",
-                             FALSE, NULL);
-            ok = link_chain({mux, pay, sink});
-        } else {
-            sink = eng_make(p, "filesink");
-            if (sink)
-                g_object_set(sink, "location", r->path, "async", FALSE, NULL);
-            ok = link_chain({mux, sink});
-        }
-        if (!ok)
-            return false;
-    }
-    if (!link_to_mux(parse, mux, true, r->split)) {
-        eng_warn("cannot link the %s stream to the muxer", vc->name);
-        return false;
-    }
-
-    /* Sound, when there is a source and the container takes it. */
-    GstElement *asrc_el = make_audio_source(s);
-    if (asrc_el) {
-        const AudioCodec *ac = s.aenc.encoderType == 2 || (s.aenc.encoderType == 0 && ct->code == 3 && !ts)
-                                   ? &kMp3
-                                   : &kAac;
-        const char *muxname = r->split || ts ? "mpegtsmux" : muxer_for(ct, vc);
-        if (!muxer_takes(muxname, ac->caps)) {
-            eng_info("%s does not take %s sound; recording without sound", muxname, ac->name);
-            gst_object_unref(asrc_el);
-            asrc_el = nullptr;
-        } else {
-            int rate = s.sample_rate ? (int)s.sample_rate : 44100;
-            int ch = s.channels ? (int)s.channels : 2;
-            r->asrc = eng_make(p, "appsrc", "audio");
-            GstElement *aconv = eng_make(p, "audioconvert");
-            GstElement *aenc = eng_make(p, ac->encoder);
-            GstElement *aparse = eng_make(p, ac->parser);
-            if (!r->asrc || !link_chain({r->asrc, aconv, aenc, aparse}) ||
-                !link_to_mux(aparse, mux, false, r->split)) {
-                eng_warn("cannot build the %s sound branch", ac->name);
-                gst_object_unref(asrc_el);
-                return false;
-            }
-            GstCaps *c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
-                                             G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate,
-                                             "channels", G_TYPE_INT, ch, NULL);
-            if (ch == 2)
-                gst_caps_set_simple(c, "channel-mask", GST_TYPE_BITMASK, (guint64)0x3, NULL);
-            g_object_set(r->asrc, "caps", c, "format", GST_FORMAT_TIME, "is-live", FALSE, "block", FALSE,
-                         NULL);
-            gst_caps_unref(c);
-            guint abr = s.aenc.bitRate ? s.aenc.bitRate : 128000;
-            if (ac == &kMp3) {
-                gst_util_set_object_arg(G_OBJECT(aenc), "target", "bitrate");
-                g_object_set(aenc, "bitrate", (gint)MAX(8u, abr / 1000), "cbr", TRUE, NULL);
-            } else {
-                g_object_set(aenc, "bitrate", (gint)abr, NULL);
-            }
-            if (!build_audio_capture(r, asrc_el, rate, ch))
-                return false;
-        }
-    }
-    r->bus_src = events_add_bus_watch(e, p, on_rec_bus, r, nullptr);
-    return r->bus_src != nullptr;
+    return true;
 }
 
 /* Whether files can be made in dir: split recordings open their segments
@@ -876,7 +532,11 @@ REresult record_start(Engine *e)
 
     Recording *r = new Recording();
     r->e = e;
+    r->ct = ct;
+    r->vc = vc;
     r->split = split;
+    r->rtp = rtp;
+    r->ts = split || rtp || ct->code == 5;
     r->count = s.file_count;
     r->max_size = s.max_size;
     r->max_dur = s.max_duration_us * GST_USECOND;
@@ -902,33 +562,24 @@ REresult record_start(Engine *e)
                 target_ok = can_write_file(r->path);
         }
         if (!target_ok) {
-            discard(e, r);
+            discard(r);
             return CC_FAIL;
         }
     }
-    GstCaps *vcaps = capture_video_caps(e);
+    r->vcaps = capture_video_caps(e);
     r->clock = capture_clock(e, &r->base);
-    if (!vcaps || !r->clock) {
+    if (!r->vcaps || !r->clock) {
         eng_warn("start: the capture pipeline has not negotiated yet");
-        if (vcaps)
-            gst_caps_unref(vcaps);
-        discard(e, r); /* also removes the file the target check made */
+        discard(r); /* also removes the file the target check made */
         return CC_FAIL;
     }
-    bool ok = build_recording(r, ct, vc, vcaps);
-    gst_caps_unref(vcaps);
-    if (ok && gst_element_set_state(r->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        eng_warn("start: cannot open %s", rtp ? s.rtp_host : s.path);
-        ok = false;
-    }
-    if (ok && r->audio_pipe &&
-        gst_element_set_state(r->audio_pipe, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        eng_warn("audio capture does not start; recording without sound");
-        gst_element_set_state(r->audio_pipe, GST_STATE_NULL);
-        gst_app_src_end_of_stream(GST_APP_SRC(r->asrc));
-    }
-    if (!ok) {
-        discard(e, r);
+    r->encoders = encoder_choices(vc);
+    GstElement *sound = record_audio_source(r);
+    bool ok = start_pipeline(r);
+    if (!ok && sound)
+        gst_object_unref(sound);
+    if (!ok || (sound && !start_sound(r, sound))) {
+        discard(r);
         return CC_FAIL;
     }
     if (r->path && r->max_size)
@@ -966,7 +617,7 @@ void record_push_video(Engine *e, GstSample *sample, bool deep_copy)
     Recording *r = nullptr;
     g_mutex_lock(&e->rlock);
     r = e->rec;
-    if (r && e->rstate == REC_RUNNING && retime(r, r->base + rt, true, &out)) {
+    if (r && e->rstate == REC_RUNNING && !r->switching && retime(r, r->base + rt, true, &out)) {
         dur = GST_BUFFER_DURATION_IS_VALID(buf) ? GST_BUFFER_DURATION(buf) : r->frame_dur;
         r->last_vpts = out;
         r->media = out + dur;
@@ -1069,13 +720,17 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
         return by_engine ? CC_FAIL : CC_OK;
     }
     e->rstate = REC_STOPPING;
+    /* A switch of encoders owns the pipeline until it is done. */
+    while (r->switching)
+        g_cond_wait(&e->rcond, &e->rlock);
     g_mutex_unlock(&e->rlock);
 
     if (r->audio_pipe)
         gst_element_set_state(r->audio_pipe, GST_STATE_NULL);
     if (r->asrc)
         gst_app_src_end_of_stream(GST_APP_SRC(r->asrc));
-    gst_app_src_end_of_stream(GST_APP_SRC(r->vsrc));
+    if (r->vsrc)
+        gst_app_src_end_of_stream(GST_APP_SRC(r->vsrc));
 
     gint64 deadline = g_get_monotonic_time() + 20 * G_TIME_SPAN_SECOND;
     g_mutex_lock(&e->rlock);
@@ -1088,11 +743,8 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
     if (!clean && !failed)
         eng_warn("recording did not drain in time; the file may lack its last moments");
 
-    gst_element_set_state(r->pipeline, GST_STATE_NULL);
-    events_destroy_source_sync(e, r->bus_src);
-    events_destroy_source_sync(e, r->audio_bus_src);
-    events_destroy_source_sync(e, r->size_timer);
-    r->bus_src = r->audio_bus_src = r->size_timer = nullptr;
+    drop_pipeline(r);
+    stop_helpers(r);
 
     g_mutex_lock(&e->rlock);
     e->last_media_ns = r->media;
@@ -1102,8 +754,8 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
     g_cond_broadcast(&e->rcond);
     g_mutex_unlock(&e->rlock);
 
-    eng_info("recording finished: %s, %.3f s%s", r->path ? r->path : (r->seg_dir ? r->seg_dir : "RTP"),
-            (double)r->media / GST_SECOND, clean ? "" : " (after an error)");
+    eng_info("recording finished: %s, %.3f s%s", r->rtp ? "RTP" : record_target(r), (double)r->media / GST_SECOND,
+             clean ? "" : " (after an error)");
     free_recording(r);
     return clean || by_engine ? CC_OK : CC_FAIL;
 }
