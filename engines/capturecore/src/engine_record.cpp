@@ -113,22 +113,34 @@ void next_encoder(Recording *r, const char *why)
     r->enc_index++;
 }
 
-/* Takes the first error off the pipeline's bus: its source and text, or null. */
-gchar *take_error(GstElement *pipeline)
+/* Takes the first error off the pipeline's bus, or null. */
+GstMessage *take_error(GstElement *pipeline)
 {
     GstBus *bus = gst_element_get_bus(pipeline);
     GstMessage *msg = bus ? gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR) : nullptr;
-    gchar *text = nullptr;
-    if (msg) {
-        GError *err = nullptr;
-        gst_message_parse_error(msg, &err, nullptr);
-        text = g_strdup_printf("%s: %s", GST_MESSAGE_SRC_NAME(msg), err ? err->message : "?");
-        g_clear_error(&err);
-        gst_message_unref(msg);
-    }
     if (bus)
         gst_object_unref(bus);
+    return msg;
+}
+
+/* "source: message" of an error, or of none. */
+gchar *error_text(GstMessage *msg)
+{
+    if (!msg)
+        return g_strdup("no error posted");
+    GError *err = nullptr;
+    gst_message_parse_error(msg, &err, nullptr);
+    gchar *text = g_strdup_printf("%s: %s", GST_MESSAGE_SRC_NAME(msg), err ? err->message : "?");
+    g_clear_error(&err);
     return text;
+}
+
+/* Whether an error came from the encoder, or from the source feeding it
+ * (where an encoder that refuses the pictures shows as a failed flow). */
+bool from_encoder(const Recording *r, GstMessage *msg)
+{
+    GstObject *src = msg ? GST_MESSAGE_SRC(msg) : nullptr;
+    return r->enc && src && (src == GST_OBJECT(r->vsrc) || gst_object_has_as_ancestor(src, GST_OBJECT(r->enc)));
 }
 
 /* Builds the recording pipeline with the current encoder and starts it; an
@@ -140,16 +152,21 @@ bool start_pipeline(Recording *r)
         bool built = build_recording(r);
         if (built && gst_element_set_state(r->pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
             break;
-        /* An element whose state change failed keeps that as its last answer. */
-        bool refused = r->enc && gst_element_get_state(r->enc, nullptr, nullptr, 0) == GST_STATE_CHANGE_FAILURE;
-        gchar *err = r->pipeline ? take_error(r->pipeline) : nullptr;
+        GstMessage *msg = r->pipeline ? take_error(r->pipeline) : nullptr;
+        /* An element that fails a later state change than the first keeps
+         * that as its last answer. */
+        bool refused = from_encoder(r, msg) ||
+                       (r->enc && gst_element_get_state(r->enc, nullptr, nullptr, 0) == GST_STATE_CHANGE_FAILURE);
         bool retry = (refused || !built) && has_next_encoder(r);
+        gchar *err = error_text(msg);
+        if (msg)
+            gst_message_unref(msg);
         if (retry) {
-            gchar *why = g_strdup_printf("does not start (%s)", err ? err : "it cannot be set up");
+            gchar *why = g_strdup_printf("does not start (%s)", built ? err : "it cannot be set up");
             next_encoder(r, why);
             g_free(why);
         } else if (built) {
-            eng_warn("cannot open %s%s%s", record_target(r), err ? ": " : "", err ? err : "");
+            eng_warn("cannot open %s: %s", record_target(r), err);
         }
         g_free(err);
         if (!retry)
@@ -216,21 +233,17 @@ gboolean on_encoder_watch(gpointer data)
     return silent && switch_encoder(r, "gives no frame within 2 s") ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
-/* An error before the encoder's first frame, from the encoder or from the
- * source feeding it (where an encoder that refuses the pictures shows as a
- * failed flow), fails the encoder when another is left to try. */
+/* An error of the encoder before its first frame fails it when another
+ * is left to try. */
 bool encoder_failed(Recording *r, GstMessage *msg)
 {
-    GstObject *src = GST_MESSAGE_SRC(msg);
-    if (g_atomic_int_get(&r->enc_out) || !has_next_encoder(r) || !r->enc || !src ||
-        !(src == GST_OBJECT(r->vsrc) || gst_object_has_as_ancestor(src, GST_OBJECT(r->enc))))
+    if (g_atomic_int_get(&r->enc_out) || !has_next_encoder(r) || !from_encoder(r, msg))
         return false;
-    GError *err = nullptr;
-    gst_message_parse_error(msg, &err, nullptr);
-    gchar *why = g_strdup_printf("fails before its first frame (%s)", err ? err->message : "?");
+    gchar *err = error_text(msg);
+    gchar *why = g_strdup_printf("fails before its first frame (%s)", err);
     bool switched = switch_encoder(r, why);
     g_free(why);
-    g_clear_error(&err);
+    g_free(err);
     return switched;
 }
 
