@@ -48,13 +48,6 @@ static void hw_set_property(GObject *o, guint id, const GValue *v, GParamSpec *p
         g_object_set_property(G_OBJECT(((KorinHwEnc *)o)->x264), "bitrate", v);
 }
 
-static void hw_get_property(GObject *o, guint id, GValue *v, GParamSpec *ps)
-{
-    (void)ps;
-    if (id == 1)
-        g_object_get_property(G_OBJECT(((KorinHwEnc *)o)->x264), "bitrate", v);
-}
-
 static GstStateChangeReturn hw_change_state(GstElement *el, GstStateChange t)
 {
     if (t == GST_STATE_CHANGE_READY_TO_PAUSED) {
@@ -88,10 +81,9 @@ static void korin_hw_enc_init(KorinHwEnc *self)
 static void korin_hw_enc_class_init(KorinHwEncClass *k)
 {
     G_OBJECT_CLASS(k)->set_property = hw_set_property;
-    G_OBJECT_CLASS(k)->get_property = hw_get_property;
     g_object_class_install_property(G_OBJECT_CLASS(k), 1,
                                     g_param_spec_uint("bitrate", "Bit rate", "Bit rate in kbit/s", 1, 2048000, 2048,
-                                                      G_PARAM_READWRITE));
+                                                      G_PARAM_WRITABLE));
     GST_ELEMENT_CLASS(k)->change_state = hw_change_state;
     set_hardware_class(GST_ELEMENT_CLASS(k), "Fake hardware H.264 encoder");
 }

@@ -41,15 +41,7 @@ bool muxer_takes(const char *muxer, const char *caps_str)
     if (!f)
         return false;
     GstCaps *want = gst_caps_from_string(caps_str);
-    bool ok = false;
-    for (const GList *l = gst_element_factory_get_static_pad_templates(f); l && !ok; l = l->next) {
-        GstStaticPadTemplate *t = static_cast<GstStaticPadTemplate *>(l->data);
-        if (t->direction != GST_PAD_SINK)
-            continue;
-        GstCaps *tc = gst_static_pad_template_get_caps(t);
-        ok = want && gst_caps_can_intersect(tc, want);
-        gst_caps_unref(tc);
-    }
+    bool ok = want && factory_pads_take(f, GST_PAD_SINK, want);
     if (want)
         gst_caps_unref(want);
     gst_object_unref(f);
@@ -293,6 +285,20 @@ bool build_audio_branch(Recording *r, GstElement *mux)
 }
 
 } // namespace
+
+bool factory_pads_take(GstElementFactory *f, GstPadDirection dir, GstCaps *caps)
+{
+    bool ok = false;
+    for (const GList *l = gst_element_factory_get_static_pad_templates(f); l && !ok; l = l->next) {
+        GstStaticPadTemplate *t = static_cast<GstStaticPadTemplate *>(l->data);
+        if (t->direction != dir)
+            continue;
+        GstCaps *tc = gst_static_pad_template_get_caps(t);
+        ok = gst_caps_can_intersect(tc, caps);
+        gst_caps_unref(tc);
+    }
+    return ok;
+}
 
 const VideoCodec *video_codec(REuint32 type)
 {

@@ -247,18 +247,7 @@ void watch_first_frames(Recording *r, GstElement *enc)
 bool hardware_encoder_for(GstElementFactory *f, GstCaps *want)
 {
     const char *klass = gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS);
-    if (!klass || !strstr(klass, "Hardware"))
-        return false;
-    bool ok = false;
-    for (const GList *l = gst_element_factory_get_static_pad_templates(f); l && !ok; l = l->next) {
-        GstStaticPadTemplate *t = static_cast<GstStaticPadTemplate *>(l->data);
-        if (t->direction != GST_PAD_SRC)
-            continue;
-        GstCaps *tc = gst_static_pad_template_get_caps(t);
-        ok = gst_caps_can_intersect(tc, want);
-        gst_caps_unref(tc);
-    }
-    return ok;
+    return klass && strstr(klass, "Hardware") && factory_pads_take(f, GST_PAD_SRC, want);
 }
 
 GstElement *i420_filter(GstElement *bin)

@@ -89,6 +89,8 @@ struct Recording {
 };
 
 /* engine_build.cpp */
+/* Whether one of the factory's pad templates of that direction can carry caps. */
+bool factory_pads_take(GstElementFactory *f, GstPadDirection dir, GstCaps *caps);
 const VideoCodec *video_codec(REuint32 type);
 const Container *container(REuint32 code);
 /* The container's muxer that takes this video, or null when none does. */
