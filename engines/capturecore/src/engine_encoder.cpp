@@ -183,6 +183,7 @@ bool counts_kbit(GParamSpec *ps)
 
 struct KeyRequests {
     guint every, frames;
+    bool refused;
 };
 
 /* For an encoder without a key-frame interval of its own: a key frame is
@@ -191,10 +192,14 @@ struct KeyRequests {
 GstPadProbeReturn request_key_frame(GstPad *pad, GstPadProbeInfo *, gpointer data)
 {
     KeyRequests *k = static_cast<KeyRequests *>(data);
-    if (k->frames++ % k->every == 0)
-        gst_pad_send_event(pad, gst_video_event_new_downstream_force_key_unit(
-                                    GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, TRUE,
-                                    k->frames / k->every));
+    if (k->frames++ % k->every != 0)
+        return GST_PAD_PROBE_OK;
+    GstEvent *ev = gst_video_event_new_downstream_force_key_unit(GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE,
+                                                                 GST_CLOCK_TIME_NONE, TRUE, k->frames / k->every);
+    if (!gst_pad_send_event(pad, ev) && !k->refused) {
+        k->refused = true;
+        eng_warn("the video encoder takes no key-frame requests; split segments may exceed their size");
+    }
     return GST_PAD_PROBE_OK;
 }
 
