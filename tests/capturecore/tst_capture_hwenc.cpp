@@ -33,7 +33,7 @@ private slots:
     void initTestCase()
     {
         gst_init(nullptr, nullptr);
-        GstPluginFeature *fake = gst_registry_find_feature(gst_registry_get(), "korinhwh264enc", GST_TYPE_ELEMENT_FACTORY);
+        GstElementFactory *fake = gst_element_factory_find("korinhwh264enc");
         QVERIFY2(fake, "the test plugin is not on GST_PLUGIN_PATH");
         gst_object_unref(fake);
         qputenv("KORIN_FAKE_HWENC_LOG", QFile::encodeName(dir.path() + "/started.log"));

@@ -4,7 +4,6 @@
  * that captures the sound. */
 #include "engine_record.h"
 
-#include <gst/app/gstappsrc.h>
 #include <gst/tag/tag.h>
 
 #include <cmath>
