@@ -745,7 +745,8 @@ REresult record_finish(Engine *e, bool by_engine, guint gen)
     if (r->vsrc)
         gst_app_src_end_of_stream(GST_APP_SRC(r->vsrc));
 
-    gint64 deadline = g_get_monotonic_time() + 20 * G_TIME_SPAN_SECOND;
+    /* An encoder yet to give its first frame gets no longer than its 2 s of probation. */
+    gint64 deadline = g_get_monotonic_time() + (g_atomic_int_get(&r->enc_out) ? 20 : 2) * G_TIME_SPAN_SECOND;
     g_mutex_lock(&e->rlock);
     while (!r->eos && !r->failed)
         if (!g_cond_wait_until(&e->rcond, &e->rlock, deadline))
