@@ -52,7 +52,7 @@ struct Recording {
     size_t enc_index = 0;
     GstElement *enc = nullptr;
     gint enc_out = 0;      /* atomic: the encoder has given a frame */
-    gint64 enc_fed_at = 0; /* first frame into it, monotonic µs; 0 none yet */
+    gint64 enc_fed_at = 0; /* first frame into it (monotonic time); 0: none yet */
     bool switching = false;
     GSource *enc_timer = nullptr;
 
