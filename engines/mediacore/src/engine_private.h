@@ -12,8 +12,10 @@ struct EnginePriv {
     PlayEngine* table;
     GstElement* playbin;
     GstBus* bus;
-    GThread* bus_thread;
-    gint quit;           /* atomic: the event thread ends */
+    GThread* bus_thread;  /* runs loop: the bus watch delivers the events */
+    GMainContext* ctx;
+    GMainLoop* loop;
+    GSource* bus_watch;
     gint at_eos;         /* atomic: playback reached the end */
     gint eos_told;       /* atomic: the end went out as an event */
     gint subtitles_off;  /* atomic: select_subtitle(-1) */

@@ -114,23 +114,17 @@ void rotation_release(EnginePriv* p)
  * buffers). Returns a new reference. */
 GstElement* rotation_wrap_sink(EnginePriv* p, GstElement* sink)
 {
-    GstElement* flip = gst_element_factory_make("videoflip", nullptr);
+    GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new("korin-video-sink")));
+    GstElement* flip = eng_make(bin, "videoflip");
     GstPad* sink_pad = gst_element_get_static_pad(sink, "sink");
-    if (!flip || !sink_pad) {
-        eng_warn("videoflip is not available: no rotation");
-        if (flip)
-            gst_object_unref(gst_object_ref_sink(flip));
+    const gboolean sink_in = flip && sink_pad && gst_bin_add(GST_BIN(bin), sink);
+    GstPad* input = sink_in ? gst_ghost_pad_new("sink", sink_pad) : nullptr;
+    if (!input || !gst_element_add_pad(bin, input)) {
+        eng_warn("cannot put a flip filter before the video sink: no rotation");
+        if (sink_in)
+            gst_bin_remove(GST_BIN(bin), sink);
         if (sink_pad)
             gst_object_unref(sink_pad);
-        return GST_ELEMENT(gst_object_ref(sink));
-    }
-    GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new("korin-video-sink")));
-    gst_bin_add_many(GST_BIN(bin), flip, sink, nullptr);
-    GstPad* input = gst_ghost_pad_new("sink", sink_pad);
-    if (!input || !gst_element_add_pad(bin, input)) {
-        eng_warn("cannot put the flip filter before the video sink: no rotation");
-        gst_object_unref(sink_pad);
-        gst_bin_remove(GST_BIN(bin), sink);
         gst_object_unref(bin);
         return GST_ELEMENT(gst_object_ref(sink));
     }

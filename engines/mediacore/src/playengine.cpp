@@ -117,20 +117,58 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
     }
 }
 
-/* Delivers bus messages as events, on the engine's own thread, until the
- * engine is destroyed. The quit flag is polled: a message cannot wake the
- * thread, since the bus drops what is posted while the pipeline is NULL. */
+static gboolean on_bus_message(GstBus*, GstMessage* msg, gpointer data)
+{
+    dispatch_message(static_cast<EnginePriv*>(data), msg);
+    return G_SOURCE_CONTINUE;
+}
+
+/* The engine's own thread: its main loop delivers bus messages as events
+ * until the engine is destroyed. */
 static gpointer bus_thread_main(gpointer data)
 {
     EnginePriv* p = static_cast<EnginePriv*>(data);
-    while (!g_atomic_int_get(&p->quit)) {
-        GstMessage* msg = gst_bus_timed_pop(p->bus, 50 * GST_MSECOND);
-        if (!msg)
-            continue;
-        dispatch_message(p, msg);
-        gst_message_unref(msg);
-    }
+    g_main_context_push_thread_default(p->ctx);
+    g_main_loop_run(p->loop);
+    g_main_context_pop_thread_default(p->ctx);
     return nullptr;
+}
+
+static gboolean start_event_thread(EnginePriv* p)
+{
+    p->ctx = g_main_context_new();
+    p->loop = g_main_loop_new(p->ctx, FALSE);
+    p->bus_watch = gst_bus_create_watch(p->bus);
+    if (!p->bus_watch) {
+        eng_warn("cannot watch the pipeline's bus");
+        return FALSE;
+    }
+    g_source_set_callback(p->bus_watch, G_SOURCE_FUNC(on_bus_message), p, nullptr);
+    g_source_attach(p->bus_watch, p->ctx);
+    GError* err = nullptr;
+    p->bus_thread = g_thread_try_new("mediacore-bus", bus_thread_main, p, &err);
+    if (!p->bus_thread) {
+        eng_warn("cannot start the event thread: %s", err ? err->message : "?");
+        g_clear_error(&err);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static gboolean quit_loop(gpointer data)
+{
+    g_main_loop_quit(static_cast<GMainLoop*>(data));
+    return G_SOURCE_REMOVE;
+}
+
+/* Ends the loop through a source of its own context, not a bus message: the
+ * bus drops what is posted while the pipeline is NULL. */
+static void stop_event_thread(EnginePriv* p)
+{
+    GSource* quit = g_idle_source_new();
+    g_source_set_callback(quit, quit_loop, p->loop, nullptr);
+    g_source_attach(quit, p->ctx);
+    g_source_unref(quit);
 }
 
 /* Runs on the thread that posts: records what waiters need at once (errors,
@@ -630,6 +668,10 @@ static PlayEngineResult op_set_file(PlayEngineHandle h, const gchar* file)
     g_clear_pointer(&p->container_caps, gst_caps_unref);
     g_mutex_unlock(&p->tag_lock);
 
+    /* Only the text flag is touched: with playbin's other defaults decoders
+     * are chosen by rank, so a board's hardware decoders are used, and their
+     * frames reach the sink in their own memory (the colour balance and
+     * deinterlace stages pass any memory through untouched). */
     gint flags = 0;
     g_object_get(p->playbin, "flags", &flags, nullptr);
     g_object_set(p->playbin, "uri", uri, "suburi", nullptr, "flags", flags | PLAY_FLAG_TEXT,
@@ -995,18 +1037,25 @@ static PlayEngineResult op_get_metadata(PlayEngineHandle h, korin_metadata* md)
     return metadata_fill(p, md);
 }
 
+/* Hands the window, render rectangle and full-screen setting now in force
+ * to the video sink, if one is set. */
+static void overlay_settings_to_sink(EnginePriv* p)
+{
+    GstElement* sink = nullptr;
+    g_object_get(p->playbin, "video-sink", &sink, nullptr);
+    if (!sink)
+        return;
+    sinks_apply_overlay(p, sink);
+    gst_object_unref(sink);
+}
+
 static PlayEngineResult op_set_window(PlayEngineHandle h, guintptr window)
 {
     ENGINE_ENTER(h);
     g_mutex_lock(&p->lock);
     p->window = window;
     g_mutex_unlock(&p->lock);
-    GstElement* sink = nullptr;
-    g_object_get(p->playbin, "video-sink", &sink, nullptr);
-    if (sink) {
-        sinks_apply_overlay(p, sink);
-        gst_object_unref(sink);
-    }
+    overlay_settings_to_sink(p);
     return PLAYENGINE_SUCCESS;
 }
 
@@ -1016,12 +1065,7 @@ static PlayEngineResult op_set_render_rect(PlayEngineHandle h, DisplayArea area)
     g_mutex_lock(&p->lock);
     p->render_rect = area;
     g_mutex_unlock(&p->lock);
-    GstElement* sink = nullptr;
-    g_object_get(p->playbin, "video-sink", &sink, nullptr);
-    if (sink) {
-        sinks_apply_overlay(p, sink);
-        gst_object_unref(sink);
-    }
+    overlay_settings_to_sink(p);
     return PLAYENGINE_SUCCESS;
 }
 
@@ -1038,12 +1082,7 @@ static PlayEngineResult op_set_fullscreen(PlayEngineHandle h, gboolean fullscree
     g_mutex_lock(&p->lock);
     p->fullscreen = fullscreen ? TRUE : FALSE;
     g_mutex_unlock(&p->lock);
-    GstElement* sink = nullptr;
-    g_object_get(p->playbin, "video-sink", &sink, nullptr);
-    if (sink) {
-        sinks_apply_overlay(p, sink);
-        gst_object_unref(sink);
-    }
+    overlay_settings_to_sink(p);
     sinks_expose(p);
     return PLAYENGINE_SUCCESS;
 }
@@ -1344,6 +1383,14 @@ static const PlayEngine engine_template = {
 
 static void free_priv(EnginePriv* p)
 {
+    if (p->bus_watch) {
+        g_source_destroy(p->bus_watch);
+        g_source_unref(p->bus_watch);
+    }
+    if (p->loop)
+        g_main_loop_unref(p->loop);
+    if (p->ctx)
+        g_main_context_unref(p->ctx);
     if (p->playbin)
         gst_object_unref(p->playbin);
     sinks_gl_release(p);
@@ -1411,11 +1458,7 @@ extern "C" __attribute__((visibility("default"))) PlayEngine* play_engine_create
     table->priv = p;
     p->table = table;
 
-    GError* err = nullptr;
-    p->bus_thread = g_thread_try_new("mediacore-bus", bus_thread_main, p, &err);
-    if (!p->bus_thread) {
-        eng_warn("cannot start the event thread: %s", err ? err->message : "?");
-        g_clear_error(&err);
+    if (!start_event_thread(p)) {
         gst_bus_set_sync_handler(p->bus, nullptr, nullptr, nullptr);
         free_priv(p);
         g_free(table);
@@ -1437,7 +1480,7 @@ extern "C" __attribute__((visibility("default"))) void play_engine_destroy(PlayE
     gst_element_set_state(p->playbin, GST_STATE_NULL);
     g_rec_mutex_unlock(&p->api_lock);
 
-    g_atomic_int_set(&p->quit, 1);
+    stop_event_thread(p);
     if (p->bus_thread == g_thread_self()) {
         /* Freeing now would pull the engine from under the running event
          * thread: stopped and left to end by itself instead. */
