@@ -694,22 +694,16 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
             return false;
         /* Muxing adds a few percent to what the splitter counts. */
         guint64 seg = MAX((guint64)64 * 1024, r->max_size / 10 * 9);
-        g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, NULL);
+        GstElement *seg_sink = mux_file_sink(e, nullptr, nullptr, false);
+        if (!seg_sink)
+            return false;
+        g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, "sink", seg_sink, NULL);
         g_signal_connect(mux, "format-location-full", G_CALLBACK(on_format_location), r);
     } else {
         mux = eng_make(p, ts ? "mpegtsmux" : muxer_for(ct, vc));
         if (!mux)
             return false;
         bool mp4 = ct->code <= 1 && !ts;
-        if (mp4) {
-            /* Keep the index in reserved space at the head of the file and
-             * refresh it every second, so a crash loses at most that much. */
-            guint64 reserve_s = s.max_duration_us ? MAX((guint64)10, s.max_duration_us / G_USEC_PER_SEC + 2) : 3600;
-            if (r->max_size)
-                reserve_s = MIN(reserve_s, MAX((guint64)10, r->max_size / 16 / 1100));
-            g_object_set(mux, "reserved-max-duration", reserve_s * GST_SECOND, "reserved-moov-update-period",
-                         GST_SECOND, NULL);
-        }
         if (ct->code == 4 && !ts) {
             /* Otherwise the header claims 24 hours until it is rewritten at
              * the end, which a killed recording never reaches; players then
@@ -727,9 +721,7 @@ bool build_recording(Recording *r, const Container *ct, const VideoCodec *vc, Gs
                              FALSE, NULL);
             ok = link_chain({mux, pay, sink});
         } else {
-            sink = eng_make(p, "filesink");
-            if (sink)
-                g_object_set(sink, "location", r->path, "async", FALSE, NULL);
+            sink = mux_file_sink(e, p, r->path, mux_make_fragmented(mux));
             ok = link_chain({mux, sink});
         }
         if (!ok)
