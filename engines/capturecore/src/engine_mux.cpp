@@ -191,8 +191,9 @@ GstPadProbeReturn on_sink_data(GstPad *pad, GstPadProbeInfo *info, gpointer data
         GstBuffer *b = GST_PAD_PROBE_INFO_BUFFER(info);
         g_mutex_lock(&fs->m);
         fs->written = fs->pending; /* the sink has written every earlier buffer */
-        if (GST_BUFFER_PTS_IS_VALID(b) && GST_BUFFER_DURATION_IS_VALID(b))
-            fs->pending = MAX(fs->pending, GST_BUFFER_PTS(b) + GST_BUFFER_DURATION(b));
+        /* H.263 samples come without a duration: then a frame short. */
+        if (GST_BUFFER_PTS_IS_VALID(b))
+            fs->pending = MAX(fs->pending, GST_BUFFER_PTS(b) + (GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0));
         g_mutex_unlock(&fs->m);
         return GST_PAD_PROBE_OK;
     }
