@@ -213,7 +213,7 @@ void TestCaptureRecord::splitBySizeAndCount()
 
 /* The same streams muxed plainly by GStreamer: the size the recording is
  * measured against. */
-qint64 plainRemuxSize(const QString &path, const char *muxer)
+static qint64 plainRemuxSize(const QString &path, const char *muxer)
 {
     const QString out = path + ".plain";
     gchar *desc = g_strdup_printf("filesrc location=\"%s\" ! qtdemux name=d d.video_0 ! queue ! h264parse ! mux. "
@@ -225,7 +225,8 @@ qint64 plainRemuxSize(const QString &path, const char *muxer)
         return -1;
     gst_element_set_state(p, GST_STATE_PLAYING);
     GstBus *bus = gst_element_get_bus(p);
-    GstMessage *m = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstMessage *m = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND,
+                                               GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     bool ok = m && GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS;
     if (m)
         gst_message_unref(m);
@@ -236,7 +237,7 @@ qint64 plainRemuxSize(const QString &path, const char *muxer)
 }
 
 /* Where an accurate seek to t lands: the time of the first picture shown. */
-double seekLandsAt(const QString &path, double t)
+static double seekLandsAt(const QString &path, double t)
 {
     GstElement *sink = nullptr;
     GstElement *p = videoDecoder(path, &sink);
@@ -307,7 +308,9 @@ void TestCaptureRecord::killedRecordingPlays()
     QFETCH(QString, ext);
     QString path = dir.path() + "/killed." + ext;
     QProcess p;
-    p.start(qEnvironmentVariable("CAPTURE_RECORD"), {"-o", path, "-c", QString::number(container), "-a", "2", "-d", "0"});
+    /* With a test tone: files of two streams, as with a microphone. */
+    p.start(qEnvironmentVariable("CAPTURE_RECORD"),
+            {"-o", path, "-c", QString::number(container), "-a", "2", "-d", "0"});
     QVERIFY(p.waitForReadyRead(10000) && p.readAllStandardOutput().contains("recording"));
     QElapsedTimer sinceStart;
     sinceStart.start();

@@ -5,19 +5,19 @@
  * "dash-or-mss" mode), as measured with GStreamer 1.22:
  * - An index kept in reserved room at the head of the file and refreshed while
  *   recording survives a kill, but the room for the longest recording stays
- *   as padding: a 3 s clip took 4.3 MB for 0.38 MB of streams.
+ *   as padding: a 3 s clip took 4.2 MB per track for 0.4 MB of streams.
  * - The "first-moov-then-finalise" mode ends as a plain file, but it writes
  *   each fragment's index after its data, and a killed recording with sound
  *   played only its first fragment.
  * - "dash-or-mss" writes an index without samples first, then every half
  *   second a fragment (moof, mdat): a killed file plays up to its last whole
- *   fragment in qtdemux-based players, and a finished one gets its total
- *   duration (mehd) and a random-access index (mfra) for seeking, 1-3 % above
- *   the same streams muxed plainly.
+ *   fragment, and a finished one gets its total duration (mehd) and a
+ *   random-access index (mfra) for seeking, within 5 % of the same streams
+ *   muxed plainly.  Shorter fragments lose less to a kill but cost more.
  * A killed fragmented file states no duration, so players show the first
- *   fragment's; the sync below keeps mehd at what has reached the disk.
+ * fragment's: the timer below keeps mehd at what the file holds.
  *
- * filesink buffers 64 kB of its own, seconds of a low bit rate, and cannot
+ * filesink keeps 64 kB of its own, seconds of a low bit rate, and cannot
  * sync: it writes unbuffered here, and a descriptor of our own on the same
  * file is fdatasync'ed every second from the engine's timer thread, off the
  * streaming thread (a slow card stalls only the sync). */
@@ -192,8 +192,9 @@ GstPadProbeReturn on_sink_data(GstPad *pad, GstPadProbeInfo *info, gpointer data
         g_mutex_lock(&fs->m);
         fs->written = fs->pending; /* the sink has written every earlier buffer */
         /* H.263 samples come without a duration: then a frame short. */
+        GstClockTime dur = GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0;
         if (GST_BUFFER_PTS_IS_VALID(b))
-            fs->pending = MAX(fs->pending, GST_BUFFER_PTS(b) + (GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0));
+            fs->pending = MAX(fs->pending, GST_BUFFER_PTS(b) + dur);
         g_mutex_unlock(&fs->m);
         return GST_PAD_PROBE_OK;
     }
@@ -259,8 +260,8 @@ GstElement *mux_file_sink(Engine *e, GstElement *bin, const char *path, bool fra
     fs->fragmented = fragmented;
     g_mutex_init(&fs->m);
     g_object_set_data_full(G_OBJECT(sink), "cc-file-sync", fs, file_sync_free);
-    gulong probe = gst_pad_add_probe(pad, (GstPadProbeType)(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                                     on_sink_data, fs, nullptr);
+    GstPadProbeType what = (GstPadProbeType)(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM);
+    gulong probe = gst_pad_add_probe(pad, what, on_sink_data, fs, nullptr);
     gst_object_unref(pad);
     if (!probe) {
         eng_warn("cannot watch the file sink; the recording is not synced to disk");
