@@ -55,7 +55,7 @@ struct FileSync {
     gchar *open_path = nullptr;
     bool warned = false;
     gint64 synced_at = 0;
-    gint64 mehd_at = 0; /* file offset of mehd's duration, 0 = not found yet */
+    gint64 mehd_at = 0; /* file offset of mehd's duration; 0 not looked for, -1 none */
     bool mehd_long = false;
     guint32 timescale = 0;
     GstClockTime stated = 0;
@@ -98,9 +98,10 @@ bool locate_mehd(FileSync *fs)
     if (ok) {
         fs->timescale = be32(mvhd + (mvhd[8] ? 28 : 20));
         fs->mehd_long = mehd[8] != 0;
-        fs->mehd_at = (mehd - buf) + 12;
         ok = fs->timescale > 0;
     }
+    /* Samples are written after the header: not there now, never there. */
+    fs->mehd_at = ok ? (mehd - buf) + 12 : -1;
     g_free(buf);
     return ok;
 }
@@ -109,7 +110,7 @@ bool locate_mehd(FileSync *fs)
  * the muxer never gets to. */
 void state_duration(FileSync *fs, GstClockTime written)
 {
-    if (written <= fs->stated || (!fs->mehd_at && !locate_mehd(fs)))
+    if (written <= fs->stated || fs->mehd_at < 0 || (!fs->mehd_at && !locate_mehd(fs)))
         return;
     guint64 units = gst_util_uint64_scale(written, fs->timescale, GST_SECOND);
     guint8 v[8];
