@@ -37,8 +37,8 @@ measure engine "$tool" -o "$out/engine.mp4" -s 1280x720 -r 30 -d "$seconds" -a 1
 measure gst gst-launch-1.0 -q -e videotestsrc is-live=true pattern=smpte horizontal-speed=4 \
   num-buffers=$frames ! video/x-raw,format=I420,width=1280,height=720,framerate=30/1,pixel-aspect-ratio=1/1 \
   ! clockoverlay silent=true ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=$kbps key-int-max=30 \
-  ! h264parse ! mp4mux reserved-max-duration=3600000000000 reserved-moov-update-period=1000000000 \
-  ! filesink location="$out/gst.mp4"
+  ! h264parse ! mp4mux fragment-duration=500 \
+  ! filesink buffer-mode=unbuffered location="$out/gst.mp4"
 
 report() { # name
   local name="$1" u s rss wall cpu n dur kept

@@ -105,17 +105,25 @@ struct Decoded {
     QString error;
 };
 
-inline Decoded decodeVideo(const QString &path)
+/* A pipeline decoding the file's pictures into *sink, an appsink. */
+inline GstElement *videoDecoder(const QString &path, GstElement **sink)
 {
-    Decoded d;
     gchar *uri = gst_filename_to_uri(path.toUtf8().constData(), nullptr);
     gchar *desc = g_strdup_printf("uridecodebin uri=\"%s\" caps=video/x-raw ! appsink name=s sync=false", uri);
     GstElement *p = gst_parse_launch(desc, nullptr);
     g_free(desc);
     g_free(uri);
+    *sink = p ? gst_bin_get_by_name(GST_BIN(p), "s") : nullptr;
+    return p;
+}
+
+inline Decoded decodeVideo(const QString &path)
+{
+    Decoded d;
+    GstElement *sink = nullptr;
+    GstElement *p = videoDecoder(path, &sink);
     if (!p)
         return d;
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(p), "s");
     gst_element_set_state(p, GST_STATE_PLAYING);
     while (GstSample *s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
         GstBuffer *b = gst_sample_get_buffer(s);

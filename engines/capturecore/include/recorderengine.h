@@ -74,10 +74,11 @@
  *   A stop while nothing records returns at once: 0 when the engine had
  *   already ended the recording (limit or error), non-zero otherwise.
  *   get_media_time gives the recorded microseconds without pauses.
- *   MP4/MOV keep their index refreshed about every second (for the first hour
- *   of a recording, or the duration limit when set), MKV, TS and FLV are
- *   readable as written, so a recording killed with the process still plays
- *   up to its last second or two.  FLV is written streamable (no duration or
+ *   MP4/MOV are fragmented (a fragment every half second, no room kept for
+ *   an index; why: engine_mux.cpp) and state the duration written so far;
+ *   they, MKV, TS and FLV are readable as written, so a recording killed with
+ *   the process still plays up to its last second.  What has been written
+ *   reaches the disk every second.  FLV is written streamable (no duration or
  *   seek index in its header, which a killed file could not correct).
  *
  * Snapshots

@@ -186,7 +186,6 @@ bool is_mp4(const Recording *r)
 /* The file muxer, or the splitter that writes segment files through one. */
 GstElement *make_file_muxer(Recording *r)
 {
-    const Settings &s = r->e->s;
     GstElement *p = r->pipeline;
     if (r->split) {
         GstElement *mux = eng_make(p, "splitmuxsink");
@@ -194,22 +193,16 @@ GstElement *make_file_muxer(Recording *r)
             return nullptr;
         /* Muxing adds a few percent to what the splitter counts. */
         guint64 seg = MAX((guint64)64 * 1024, r->max_size / 10 * 9);
-        g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, NULL);
+        GstElement *seg_sink = mux_file_sink(r->e, nullptr, nullptr, false);
+        if (!seg_sink)
+            return nullptr;
+        g_object_set(mux, "muxer-factory", "mpegtsmux", "max-size-bytes", seg, "sink", seg_sink, NULL);
         g_signal_connect(mux, "format-location-full", G_CALLBACK(on_format_location), r);
         return mux;
     }
     GstElement *mux = eng_make(p, r->ts ? "mpegtsmux" : muxer_for(r->ct, r->vc));
     if (!mux)
         return nullptr;
-    if (is_mp4(r)) {
-        /* Keep the index in reserved space at the head of the file and
-         * refresh it every second, so a crash loses at most that much. */
-        guint64 reserve_s = s.max_duration_us ? MAX((guint64)10, s.max_duration_us / G_USEC_PER_SEC + 2) : 3600;
-        if (r->max_size)
-            reserve_s = MIN(reserve_s, MAX((guint64)10, r->max_size / 16 / 1100));
-        g_object_set(mux, "reserved-max-duration", reserve_s * GST_SECOND, "reserved-moov-update-period",
-                     GST_SECOND, NULL);
-    }
     if (r->ct->code == 4 && !r->ts) {
         /* Otherwise the header claims 24 hours until it is rewritten at
          * the end, which a killed recording never reaches; players then
@@ -241,9 +234,7 @@ GstElement *build_muxer_and_sink(Recording *r, GstElement *parse)
                              NULL);
             ok = link_chain({mux, pay, sink});
         } else {
-            sink = eng_make(p, "filesink");
-            if (sink)
-                g_object_set(sink, "location", r->path, "async", FALSE, NULL);
+            sink = mux_file_sink(r->e, p, r->path, mux_make_fragmented(mux));
             ok = link_chain({mux, sink});
         }
         if (!ok)

@@ -148,6 +148,15 @@ bool mpeg2_rate(int fn, int fd, int *rn, int *rd);
 bool mpeg2_add_encoder(GstElement *bin, int w, int h, int fn, int fd, guint bitrate, guint gop, GstElement **in,
                        GstElement **out);
 
+/* engine_mux.cpp */
+/* Has an MP4/MOV muxer write fragments that a killed recording keeps; false
+ * for muxers of other kinds, left as they are. */
+bool mux_make_fragmented(GstElement *mux);
+/* A file sink added to bin (or floating, for splitmuxsink's "sink", with
+ * path null) whose output reaches the disk every second; fragmented: it also
+ * keeps the file's stated duration at what has been written. */
+GstElement *mux_file_sink(Engine *e, GstElement *bin, const char *path, bool fragmented);
+
 /* engine_snapshot.cpp */
 REresult snapshot_take(Engine *e);
 void snapshot_frame_arrived(Engine *e, GstSample *sample);

@@ -304,12 +304,15 @@ gboolean on_size_check(gpointer data)
         return G_SOURCE_CONTINUE;
     gint64 now = g_get_monotonic_time();
     guint64 size = (guint64)st.st_size;
-    if (r->size_seen_at && now > r->size_seen_at && size >= r->size_seen) {
+    /* Over a second at least: muxers write in bursts (MP4 fragments). */
+    if (r->size_seen_at && now - r->size_seen_at >= G_USEC_PER_SEC && size >= r->size_seen) {
         double rate = (double)(size - r->size_seen) * G_USEC_PER_SEC / (double)(now - r->size_seen_at);
         r->byte_rate = r->byte_rate > 0 ? 0.7 * r->byte_rate + 0.3 * rate : rate;
     }
-    r->size_seen = size;
-    r->size_seen_at = now;
+    if (!r->size_seen_at || now - r->size_seen_at >= G_USEC_PER_SEC) {
+        r->size_seen = size;
+        r->size_seen_at = now;
+    }
     /* Room for what is still buffered in the muxer and the file sink, half a
      * second of data in flight, and an index written at the end. */
     g_mutex_lock(&r->e->rlock); /* frames grows on the streaming thread */
