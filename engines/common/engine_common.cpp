@@ -35,3 +35,38 @@ void eng_bus_warning(GstMessage *msg, const char *what)
              err ? err->message : "?");
     g_clear_error(&err);
 }
+
+static gpointer loop_thread_main(gpointer data)
+{
+    GMainLoop *loop = static_cast<GMainLoop *>(data);
+    GMainContext *ctx = g_main_loop_get_context(loop);
+    g_main_context_push_thread_default(ctx);
+    g_main_loop_run(loop);
+    g_main_context_pop_thread_default(ctx);
+    return nullptr;
+}
+
+GThread *eng_loop_start(GMainLoop *loop, const char *name)
+{
+    GError *err = nullptr;
+    GThread *t = g_thread_try_new(name, loop_thread_main, loop, &err);
+    if (!t) {
+        eng_warn("cannot start the %s thread: %s", name, err ? err->message : "?");
+        g_clear_error(&err);
+    }
+    return t;
+}
+
+static gboolean quit_loop(gpointer data)
+{
+    g_main_loop_quit(static_cast<GMainLoop *>(data));
+    return G_SOURCE_REMOVE;
+}
+
+void eng_loop_quit(GMainLoop *loop)
+{
+    GSource *quit = g_idle_source_new();
+    g_source_set_callback(quit, quit_loop, loop, nullptr);
+    g_source_attach(quit, g_main_loop_get_context(loop));
+    g_source_unref(quit);
+}

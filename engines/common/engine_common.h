@@ -21,4 +21,14 @@ GError *eng_bus_error(GstMessage *msg, const char *what);
 /* Logs a WARNING message as "<what> warning from <element>: <message>". */
 void eng_bus_warning(GstMessage *msg, const char *what);
 
+/* Runs the loop on a new thread with the loop's context as that thread's
+ * default, so bus watches and timers attached there run on it; null (with a
+ * log line) when the thread cannot start. */
+GThread *eng_loop_start(GMainLoop *loop, const char *name);
+
+/* Asks the loop to end, through a source of its own context: a bus message
+ * would be dropped while the pipeline is NULL, and a direct quit before the
+ * loop runs would be lost. The caller joins the thread. */
+void eng_loop_quit(GMainLoop *loop);
+
 #endif

@@ -15,15 +15,6 @@ struct EvItem {
     guint gen;
 };
 
-gpointer bus_thread_main(gpointer data)
-{
-    Engine *e = static_cast<Engine *>(data);
-    g_main_context_push_thread_default(e->ctx);
-    g_main_loop_run(e->loop);
-    g_main_context_pop_thread_default(e->ctx);
-    return nullptr;
-}
-
 /* Waits for the next item and takes it off the queue. */
 EvItem next_event(Engine *e)
 {
@@ -61,12 +52,6 @@ void post(Engine *e, EvKind kind, REuint32 code, guint gen = 0)
     g_async_queue_push(e->evq, it);
 }
 
-gboolean quit_loop(gpointer data)
-{
-    g_main_loop_quit(static_cast<GMainLoop *>(data));
-    return G_SOURCE_REMOVE;
-}
-
 } // namespace
 
 bool events_start(Engine *e)
@@ -74,7 +59,7 @@ bool events_start(Engine *e)
     e->ctx = g_main_context_new();
     e->loop = g_main_loop_new(e->ctx, FALSE);
     e->evq = g_async_queue_new();
-    e->bus_thread = g_thread_try_new("capturecore-bus", bus_thread_main, e, nullptr);
+    e->bus_thread = eng_loop_start(e->loop, "capturecore-bus");
     e->ev_thread = g_thread_try_new("capturecore-events", event_thread_main, e, nullptr);
     if (!e->bus_thread || !e->ev_thread) {
         eng_warn("could not start the engine threads");
@@ -96,10 +81,7 @@ void events_stop(Engine *e)
         e->ev_thread = nullptr;
     }
     if (e->bus_thread) {
-        GSource *src = g_idle_source_new();
-        g_source_set_callback(src, quit_loop, e->loop, nullptr);
-        g_source_attach(src, e->ctx);
-        g_source_unref(src);
+        eng_loop_quit(e->loop);
         g_thread_join(e->bus_thread);
         e->bus_thread = nullptr;
     }

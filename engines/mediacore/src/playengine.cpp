@@ -123,17 +123,6 @@ static gboolean on_bus_message(GstBus*, GstMessage* msg, gpointer data)
     return G_SOURCE_CONTINUE;
 }
 
-/* The engine's own thread: its main loop delivers bus messages as events
- * until the engine is destroyed. */
-static gpointer bus_thread_main(gpointer data)
-{
-    EnginePriv* p = static_cast<EnginePriv*>(data);
-    g_main_context_push_thread_default(p->ctx);
-    g_main_loop_run(p->loop);
-    g_main_context_pop_thread_default(p->ctx);
-    return nullptr;
-}
-
 static gboolean start_event_thread(EnginePriv* p)
 {
     p->ctx = g_main_context_new();
@@ -145,30 +134,10 @@ static gboolean start_event_thread(EnginePriv* p)
     }
     g_source_set_callback(p->bus_watch, G_SOURCE_FUNC(on_bus_message), p, nullptr);
     g_source_attach(p->bus_watch, p->ctx);
-    GError* err = nullptr;
-    p->bus_thread = g_thread_try_new("mediacore-bus", bus_thread_main, p, &err);
-    if (!p->bus_thread) {
-        eng_warn("cannot start the event thread: %s", err ? err->message : "?");
-        g_clear_error(&err);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static gboolean quit_loop(gpointer data)
-{
-    g_main_loop_quit(static_cast<GMainLoop*>(data));
-    return G_SOURCE_REMOVE;
-}
-
-/* Ends the loop through a source of its own context, not a bus message: the
- * bus drops what is posted while the pipeline is NULL. */
-static void stop_event_thread(EnginePriv* p)
-{
-    GSource* quit = g_idle_source_new();
-    g_source_set_callback(quit, quit_loop, p->loop, nullptr);
-    g_source_attach(quit, p->ctx);
-    g_source_unref(quit);
+    /* The engine's own thread: its main loop delivers bus messages as
+     * events until the engine is destroyed. */
+    p->bus_thread = eng_loop_start(p->loop, "mediacore-bus");
+    return p->bus_thread != nullptr;
 }
 
 /* Runs on the thread that posts: records what waiters need at once (errors,
@@ -1480,7 +1449,7 @@ extern "C" __attribute__((visibility("default"))) void play_engine_destroy(PlayE
     gst_element_set_state(p->playbin, GST_STATE_NULL);
     g_rec_mutex_unlock(&p->api_lock);
 
-    stop_event_thread(p);
+    eng_loop_quit(p->loop);
     if (p->bus_thread == g_thread_self()) {
         /* Freeing now would pull the engine from under the running event
          * thread: stopped and left to end by itself instead. */
