@@ -16,8 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
 # pkg-config reads only the target's .pc files, plus a folder of them given
 # in KORIN_TARGET_PKGCONFIG (for a -dev package that cannot be installed beside
-# the host's, unpacked elsewhere).
+# the host's, unpacked elsewhere). The compiler checks read this file again in
+# the same process, so they get the folder too (or they would reset the path).
 set(KORIN_TARGET_PKGCONFIG "" CACHE PATH "Extra folder of the target's pkg-config files")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KORIN_TARGET_PKGCONFIG)
 set(ENV{PKG_CONFIG_LIBDIR}
   "${KORIN_TARGET_PKGCONFIG}:/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
