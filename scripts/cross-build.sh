@@ -88,12 +88,16 @@ build_all() {
 }
 
 # The engines' suites through ctest, which starts each test program with
-# qemu-aarch64. QEMU_SET_ENV reaches only emulated programs: the host's
-# GStreamer tools (they make the test media) keep their own registry. Without
-# binfmt the plugin scanner cannot run as a child, so GStreamer scans in process.
+# qemu-aarch64. The programs load the multiarch arm64 loader and C library
+# (/lib/ld-linux-aarch64.so.1); a prefix of /usr/aarch64-linux-gnu would pair
+# the cross toolchain's loader with the multiarch C library, a different build,
+# and the programs then hang. QEMU_SET_ENV reaches only emulated programs: the
+# host's GStreamer tools (they make the test media) keep their own registry.
+# Without binfmt the plugin scanner cannot run as a child, so GStreamer scans
+# in process.
 run_engine_tests() {
   local log=$build/engine-tests.log
-  export QEMU_LD_PREFIX=/usr/$triplet
+  unset QEMU_LD_PREFIX
   export QEMU_SET_ENV="GST_REGISTRY=$build/gst-registry-arm64.bin,GST_REGISTRY_FORK=no"
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x1024x24" \
      ctest -R '^(capture_|mediacore_)' --output-on-failure) 2>&1 | tee "$log" || true
