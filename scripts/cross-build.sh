@@ -85,6 +85,13 @@ build_all() {
     -DKORIN_TARGET_PKGCONFIG="$(unpack_plugins_base_dev)" \
     -DKORIN_TEST_TIMEOUT_SCALE="$timeout_scale"
   cmake --build "$build" -j"$(nproc)"
+  build_child_shim
+}
+
+# What lets emulated tests start child processes (see the source).
+build_child_shim() {
+  aarch64-linux-gnu-gcc -O2 -Wall -Wextra -shared -fPIC \
+    -o "$build/qemu-child-shim.so" "$root/scripts/qemu-child-shim.c" -ldl
 }
 
 # The engines' suites through ctest, which starts each test program with
@@ -94,11 +101,11 @@ build_all() {
 # and the programs then hang. QEMU_SET_ENV reaches only emulated programs: the
 # host's GStreamer tools (they make the test media) keep their own registry.
 # Without binfmt the plugin scanner cannot run as a child, so GStreamer scans
-# in process.
+# in process; the children the tests start themselves go through the shim.
 run_engine_tests() {
   local log=$build/engine-tests.log
   unset QEMU_LD_PREFIX
-  export QEMU_SET_ENV="GST_REGISTRY=$build/gst-registry-arm64.bin,GST_REGISTRY_FORK=no"
+  export QEMU_SET_ENV="GST_REGISTRY=$build/gst-registry-arm64.bin,GST_REGISTRY_FORK=no,LD_PRELOAD=$build/qemu-child-shim.so"
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x1024x24" \
      ctest -R '^(capture_|mediacore_)' --output-on-failure) 2>&1 | tee "$log" || true
   step "Engine tests under qemu-aarch64"
