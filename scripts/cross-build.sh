@@ -29,7 +29,7 @@ target_pkgs=(
   libgbm-dev libgudev-1.0-dev
   # The engines' tests at run time.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-gl
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-alsa
   libgl1-mesa-dri
 )
 
