@@ -105,7 +105,7 @@ build_child_shim() {
 run_engine_tests() {
   local log=$build/engine-tests.log
   unset QEMU_LD_PREFIX
-  export QEMU_SET_ENV="GST_REGISTRY=$build/gst-registry-arm64.bin,GST_REGISTRY_FORK=no,LD_PRELOAD=$build/qemu-child-shim.so"
+  export QEMU_SET_ENV="GST_REGISTRY=$build/gst-registry-arm64.bin,GST_REGISTRY_FORK=no,KORIN_TEST_EMULATED=1,LD_PRELOAD=$build/qemu-child-shim.so"
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x1024x24" \
      ctest -R '^(capture_|mediacore_)' --output-on-failure) 2>&1 | tee "$log" || true
   step "Summary of the engine tests under qemu-aarch64"

@@ -179,9 +179,11 @@ void TestPlayback::rateSetWhilePaused()
     OK(ENG(e, set_play_rate, rate));
     OK(ENG(e, play));
     QThread::msleep(200);
-    // Media time moves at about the rate, in its direction.
+    // Media time moves at about the rate, in its direction (an emulated board
+    // decodes slower than real time: there it only has to move that way).
     double speed = relativeSpeed(e, rate, 500);
-    QVERIFY2(speed > 0.75 && speed < 1.3, qPrintable(QString::number(speed)));
+    const double slowest = qEnvironmentVariableIsSet("KORIN_TEST_EMULATED") ? 0.1 : 0.75;
+    QVERIFY2(speed > slowest && speed < 1.3, qPrintable(QString::number(speed)));
     // Reaching either end of the clip ends playback (the 4 s clip at 4x in a second).
     QVERIFY2(log.waitFor(EVENT_ID_EOS, 6000) >= 0, "no EOS");
     OK(ENG(e, stop));
