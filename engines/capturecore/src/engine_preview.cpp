@@ -550,4 +550,17 @@ GstClock *capture_clock(Engine *e, GstClockTime *base_time)
     return gst_pipeline_get_clock(GST_PIPELINE(e->cap->pipeline));
 }
 
+GstClockTime capture_running_time(Engine *e)
+{
+    if (!e->cap)
+        return GST_CLOCK_TIME_NONE;
+    GstClock *clock = gst_element_get_clock(e->cap->pipeline);
+    if (!clock)
+        return GST_CLOCK_TIME_NONE;
+    GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    GstClockTime base = gst_element_get_base_time(e->cap->pipeline);
+    return now >= base ? now - base : GST_CLOCK_TIME_NONE;
+}
+
 } // namespace cc

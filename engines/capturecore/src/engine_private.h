@@ -163,6 +163,7 @@ void snapshot_frame_arrived(Engine *e, GstSample *sample);
 
 /* engine_preview.cpp: pipeline building shared with recording */
 bool link_chain(std::initializer_list<GstElement *> els); /* any null fails the chain */
+GstClockTime capture_running_time(Engine *e); /* NONE while the capture has no clock */
 
 } // namespace cc
 

@@ -53,6 +53,17 @@ bool write_file_durably(const char *path, const guint8 *data, gsize size)
     return ok;
 }
 
+/* Whether the frame was captured at running time t or later. */
+bool captured_since(GstSample *sample, GstClockTime t)
+{
+    GstBuffer *buf = sample ? gst_sample_get_buffer(sample) : nullptr;
+    GstSegment *seg = sample ? gst_sample_get_segment(sample) : nullptr;
+    if (!GST_CLOCK_TIME_IS_VALID(t) || !buf || !seg || !GST_BUFFER_PTS_IS_VALID(buf))
+        return true;
+    GstClockTime at = gst_segment_to_running_time(seg, GST_FORMAT_TIME, GST_BUFFER_PTS(buf));
+    return !GST_CLOCK_TIME_IS_VALID(at) || at >= t;
+}
+
 /* Keeps the frame for snapshots; whether the caller wants it as a preview buffer. */
 bool keep_frame(Engine *e, GstSample *sample)
 {
@@ -114,12 +125,15 @@ REresult snapshot_take(Engine *e)
     if (!dir_ok)
         return CC_FAIL;
 
-    /* The next frame, so the picture is what the camera sees now. */
+    /* A frame captured from now on, so the picture is what the camera sees
+     * now, with the stamp and effect just set (on a slow board the frames
+     * already on their way were captured before). */
+    GstClockTime now = capture_running_time(e);
     GstSample *sample = nullptr;
     gint64 deadline = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
     g_mutex_lock(&e->flock);
     guint64 seen = e->frames;
-    while (e->frames == seen && !e->cap_failed)
+    while (!e->cap_failed && (e->frames == seen || !captured_since(e->last_sample, now)))
         if (!g_cond_wait_until(&e->fcond, &e->flock, deadline))
             break;
     if (e->frames != seen && e->last_sample)
