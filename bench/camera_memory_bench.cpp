@@ -1,8 +1,9 @@
 // Resident memory of the camera over ten recordings at a chosen size: the
-// camera's main window as main.cpp builds it (no camera here, so the engine's
-// test pattern), the capability picked in the settings dialog, the capture
-// button pressed to start and stop; RSS is read 5 s after each recording's
-// thumbnail is written. Run it under Xvfb (the preview needs an X window).
+// camera's main window and malloc settings as main.cpp makes them (no camera
+// here, so the engine's test pattern), the capability picked in the
+// settings dialog, the capture button pressed to start and stop; RSS is read
+// 5 s after each recording's thumbnail is written. Run it under Xvfb (the
+// preview needs an X window).
 // Usage: camera_memory_bench [RECORDINGS] [SECONDS] [CAPABILITY]
 //   (default 10, 3, "width: 1920, height: 1080, fps: 30"); HOME is where
 //   the recordings go.
@@ -62,6 +63,7 @@ long recordOnce(MainWindow* w, int seconds)
 
 int main(int argc, char** argv)
 {
+    limitMallocArenas();
     completeEnvironment();
     QApplication app(argc, argv);
     const int recordings = argc > 1 ? atoi(argv[1]) : 10;
