@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     }
     int engine = strcmp(argv[1], "engine") == 0;
     SoakRss s = {soak_cycles_arg(argc, argv, 3, 500), -1, -1, -1};
-    gchar *path = g_strdup_printf("%s/soak-%s.mp4", argv[2], argv[1]);
+    gchar *path = g_strdup_printf("%s/soak-%s-%d.mp4", argv[2], argv[1], (int)getpid());
     int res = engine ? engine_run(path, &s) : bare_run(path, &s);
     g_free(path);
     if (res != 0) {
