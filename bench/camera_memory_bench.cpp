@@ -14,24 +14,12 @@
 
 #include "appsettingsdialog.h"
 #include "menubar.h"
-#include "soak_rss.h"
+#include "soak.h"
 #include "startup.h"
 #include "videothumbnailer.h"
 #include "window_util.h"
 
 namespace {
-
-// Presses the capture button until the engine is in state (the window
-// ignores a press while it waits for the engine's last answer).
-bool pressUntil(MainWindow* w, EngineState state)
-{
-    return QTest::qWaitFor([w, state] {
-        if (EngineAdapter::m_engineState.load() == state)
-            return true;
-        w->sendCMDtoEngine(VIDEO_MODE);
-        return false;
-    }, 20000);
-}
 
 bool chooseCapability(MainWindow* w, const QString& capability)
 {
@@ -50,10 +38,10 @@ bool chooseCapability(MainWindow* w, const QString& capability)
 long recordOnce(MainWindow* w, int seconds)
 {
     QSignalSpy saved(w->videoThumbnailer(), &VideoThumbnailer::imageSaved);
-    if (!QTest::qWaitFor([w] { return w->videoThumbnailer()->isCaptureDone(); }, 30000) || !pressUntil(w, RUNNING))
+    if (!QTest::qWaitFor([w] { return w->videoThumbnailer()->isCaptureDone(); }, 30000) || !pressCaptureUntil(w, RUNNING))
         return -1;
     QTest::qWait(seconds * 1000); // the recording's length
-    if (!pressUntil(w, PREVIREW) || !saved.wait(60000))
+    if (!pressCaptureUntil(w, PREVIREW) || !saved.wait(60000))
         return -1;
     QTest::qWait(5000);
     return soak_rss_kb();

@@ -3,7 +3,7 @@
  * sinks for video and audio.
  * Usage: soak_play engine|bare CLIP [CYCLES]; prints a soak_report line. */
 #include "playengine.h"
-#include "soak_rss.h"
+#include "soak.h"
 
 static GMutex eos_lock;
 static GCond eos_cond;
@@ -56,15 +56,7 @@ static int engine_run(const char *clip, SoakRss *s)
 static int bare_cycle(GstElement *pb, const char *uri)
 {
     g_object_set(pb, "uri", uri, NULL);
-    int ok = gst_element_set_state(pb, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    if (ok) {
-        GstBus *bus = gst_element_get_bus(pb);
-        GstMessage *m = gst_bus_timed_pop_filtered(bus, 20 * GST_SECOND, GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
-        ok = m && GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS;
-        if (m)
-            gst_message_unref(m);
-        gst_object_unref(bus);
-    }
+    int ok = gst_element_set_state(pb, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE && soak_wait_eos(pb);
     return gst_element_set_state(pb, GST_STATE_NULL) != GST_STATE_CHANGE_FAILURE && ok ? 0 : -1;
 }
 
@@ -90,18 +82,12 @@ static int bare_run(const char *clip, SoakRss *s)
     return failed ? -1 : 0;
 }
 
+static int run(int engine, const char *clip, SoakRss *s)
+{
+    return engine ? engine_run(clip, s) : bare_run(clip, s);
+}
+
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        fprintf(stderr, "usage: %s engine|bare CLIP [CYCLES]\n", argv[0]);
-        return 2;
-    }
-    int engine = strcmp(argv[1], "engine") == 0;
-    SoakRss s = {soak_cycles_arg(argc, argv, 3, 500), -1, -1, -1};
-    if ((engine ? engine_run(argv[2], &s) : bare_run(argv[2], &s)) != 0) {
-        fprintf(stderr, "play soak (%s) failed\n", argv[1]);
-        return 1;
-    }
-    soak_report(&s, engine ? "play-engine" : "play-bare");
-    return 0;
+    return soak_main(argc, argv, "play", "CLIP", 500, run);
 }

@@ -3,9 +3,8 @@
  * pattern, H.264 in MP4, no audio, no preview window.
  * Usage: soak_record engine|bare DIR [CYCLES]; prints a soak_report line. */
 #include "recorderengine.h"
-#include "soak_rss.h"
+#include "soak.h"
 
-#include <gst/gst.h>
 #include <unistd.h>
 
 #define SOAK_W 1280
@@ -68,12 +67,7 @@ static int bare_cycle(const char *path)
     if (ok) {
         g_usleep(G_USEC_PER_SEC);
         gst_element_send_event(p, gst_event_new_eos());
-        GstBus *bus = gst_element_get_bus(p);
-        GstMessage *m = gst_bus_timed_pop_filtered(bus, 20 * GST_SECOND, GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
-        ok = m && GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS;
-        if (m)
-            gst_message_unref(m);
-        gst_object_unref(bus);
+        ok = soak_wait_eos(p);
     }
     gst_element_set_state(p, GST_STATE_NULL);
     gst_object_unref(p);
@@ -92,21 +86,15 @@ static int bare_run(const char *path, SoakRss *s)
     return failed ? -1 : 0;
 }
 
+static int run(int engine, const char *dir, SoakRss *s)
+{
+    gchar *path = g_strdup_printf("%s/soak-%s-%d.mp4", dir, engine ? "engine" : "bare", (int)getpid());
+    int res = engine ? engine_run(path, s) : bare_run(path, s);
+    g_free(path);
+    return res;
+}
+
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        fprintf(stderr, "usage: %s engine|bare DIR [CYCLES]\n", argv[0]);
-        return 2;
-    }
-    int engine = strcmp(argv[1], "engine") == 0;
-    SoakRss s = {soak_cycles_arg(argc, argv, 3, 500), -1, -1, -1};
-    gchar *path = g_strdup_printf("%s/soak-%s-%d.mp4", argv[2], argv[1], (int)getpid());
-    int res = engine ? engine_run(path, &s) : bare_run(path, &s);
-    g_free(path);
-    if (res != 0) {
-        fprintf(stderr, "recording soak (%s) failed\n", argv[1]);
-        return 1;
-    }
-    soak_report(&s, engine ? "record-engine" : "record-bare");
-    return 0;
+    return soak_main(argc, argv, "record", "DIR", 500, run);
 }

@@ -14,7 +14,7 @@
 #include <gst/video/video.h>
 #include <memory>
 
-#include "soak_rss.h"
+#include "soak.h"
 #include "videothumbnailer.h"
 
 namespace {
@@ -109,22 +109,16 @@ bool bareRun(const QString& clip, SoakRss* s)
     return ok;
 }
 
+int run(int engine, const char* clip, SoakRss* s)
+{
+    const QString path = QFileInfo(QString::fromLocal8Bit(clip)).absoluteFilePath();
+    return (engine ? engineRun(path, s) : bareRun(path, s)) ? 0 : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 3) {
-        fprintf(stderr, "usage: %s engine|bare CLIP [CYCLES]\n", argv[0]);
-        return 2;
-    }
-    const bool engine = strcmp(argv[1], "engine") == 0;
-    const QString clip = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
-    SoakRss s = {soak_cycles_arg(argc, argv, 3, 200), -1, -1, -1};
-    if (!(engine ? engineRun(clip, &s) : bareRun(clip, &s))) {
-        fprintf(stderr, "thumbnail soak (%s) failed\n", argv[1]);
-        return 1;
-    }
-    soak_report(&s, engine ? "thumbnail-engine" : "thumbnail-bare");
-    return 0;
+    return soak_main(argc, argv, "thumbnail", "CLIP", 200, run);
 }

@@ -38,25 +38,14 @@ class TestSettingsEngine : public QObject
         return m_home.entryList({"dedavevuz_*"}, QDir::Files)
             .filter(QRegularExpression("^(?!.*_thumbnail\\.jpg$)"));
     }
-    // Presses the capture button until the engine is in state (the window
-    // ignores a press while it still waits for the engine's last answer).
-    bool pressUntil(EngineState state)
-    {
-        return QTest::qWaitFor([this, state] {
-            if (EngineAdapter::m_engineState.load() == state)
-                return true;
-            w->sendCMDtoEngine(VIDEO_MODE);
-            return false;
-        }, 10000);
-    }
     // Starts a recording, lets it run ms, stops it; *added gets the new files.
     void record(int ms, QStringList* added)
     {
         QTRY_VERIFY_WITH_TIMEOUT(w->videoThumbnailer()->isCaptureDone(), 15000);
         const QStringList before = captures();
-        QVERIFY(pressUntil(RUNNING));
+        QVERIFY(pressCaptureUntil(w, RUNNING));
         QTest::qWait(ms); // the recording's length
-        QVERIFY(pressUntil(PREVIREW));
+        QVERIFY(pressCaptureUntil(w, PREVIREW));
         for (const QString& f : captures())
             *added << (before.contains(f) ? QStringList() : QStringList(m_home.filePath(f)));
     }
