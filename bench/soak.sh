@@ -4,7 +4,7 @@
 # and of the camera's thumbnailer over 200 thumbnails, each beside the same
 # loop in bare GStreamer in the same run (separate processes). Prints RSS
 # after 20 cycles, at the end, the growth per cycle in between and the
-# growth over the last half of the cycles.
+# growth over the last half of the cycles. About 45 min at full counts.
 #
 #   bench/soak.sh [BUILD_DIR] [SCALE] [WHAT...]
 #     SCALE (or SOAK_SCALE): multiplies the cycle counts, e.g. 0.2 for a
