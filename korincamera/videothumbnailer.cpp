@@ -6,7 +6,6 @@
 #include <QThread>
 #include <cstdio>
 #include <cstring>
-#include <malloc.h>
 
 VideoThumbnailer::VideoThumbnailer(QObject* parent)
     : QObject(parent)
@@ -193,9 +192,6 @@ bool VideoThumbnailer::makeThumbnail(const QString& filename, bool multifiles)
         }
         closeMedia();
         img.reset(); // its pixels belonged to the engine until the stop
-        // A recording and its picture leave megabytes of freed encoder and
-        // decoder frames in malloc's arenas: hand them back now.
-        malloc_trim(0);
     }
     return saved;
 }
