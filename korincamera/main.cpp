@@ -6,6 +6,7 @@
 
 int main(int argc, char* argv[])
 {
+    limitMallocArenas();
     completeEnvironment();
 
     AppArgs args(argc, argv);

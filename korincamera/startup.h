@@ -12,4 +12,7 @@ QStringList findCameras(const QString& devDir, int* firstCamera);
 // defaults where the environment lacks them (a name set to "" is kept).
 void completeEnvironment();
 
+// Called first thing in main, before any thread starts.
+void limitMallocArenas();
+
 #endif

@@ -35,6 +35,9 @@ void VideoThumbnailer::setUpPipeline()
     }
     engine->set_text_sink(engine, "appsink");
     engine->set_video_sink(engine, "fakesink");
+    // It never plays: an audio device opened for each picture only costs
+    // time and memory.
+    engine->set_audio_sink(engine, "fakesink");
 }
 
 // False when the file never appeared or is not a regular file: the engine

@@ -20,6 +20,18 @@ inline bool openCameraWindow(MainWindow** w)
     }, 15000);
 }
 
+// Presses the capture button until the engine is in state (the window
+// ignores a press while it still waits for the engine's last answer).
+inline bool pressCaptureUntil(MainWindow* w, EngineState state)
+{
+    return QTest::qWaitFor([w, state] {
+        if (EngineAdapter::m_engineState.load() == state)
+            return true;
+        w->sendCMDtoEngine(VIDEO_MODE);
+        return false;
+    }, 20000);
+}
+
 // What the screen shows where the preview is (the engine draws it natively).
 inline QImage grabPreview(QWidget* p)
 {
