@@ -118,6 +118,12 @@ static void dispatch_message(EnginePriv* p, GstMessage* msg)
     }
 }
 
+static gboolean trim_heap(gpointer)
+{
+    malloc_trim(0);
+    return G_SOURCE_REMOVE;
+}
+
 static gboolean on_bus_message(GstBus*, GstMessage* msg, gpointer data)
 {
     dispatch_message(static_cast<EnginePriv*>(data), msg);
@@ -679,8 +685,9 @@ static PlayEngineResult op_stop(PlayEngineHandle h)
     clear_text(p);
     release_caller_buffers(p);
     /* The decoders' freed frames stay in malloc's arenas and grew a
-     * process by about 50 kB per file; hand them back. */
-    malloc_trim(0);
+     * process by about 50 kB per file; they are handed back on the
+     * engine's thread, since trimming a large heap holds the caller. */
+    g_main_context_invoke(p->ctx, trim_heap, nullptr);
     if (ret == GST_STATE_CHANGE_FAILURE) {
         eng_warn("stop failed");
         return PLAYENGINE_FAILURE;
